@@ -1,0 +1,49 @@
+#pragma once
+
+#include "log/LogTypes.h"
+
+#include <QEvent>
+#include <QObject>
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+
+namespace sw {
+
+// Window messages, delivered as posted Qt events whose type is the message number.
+enum TWindowMessage : int {
+    WM_USER = 1024,
+    WM_INITIALIZEDEVICES = WM_USER + 1,
+    WM_CONNECTIONSCHANGED = WM_USER + 2,
+    WM_LOGCHANGED = WM_USER + 3,
+    WM_SYSTEMINFOCHANGED = WM_USER + 4,
+    WM_LOGENTRY = WM_USER + 5,
+};
+
+// WM_LOGENTRY: carries one record; whoever holds the event owns the record.
+class TLogEntryEvent : public QEvent {
+public:
+    explicit TLogEntryEvent(std::unique_ptr<TAMLog> entry)
+        : QEvent(static_cast<QEvent::Type>(WM_LOGENTRY)), Entry(std::move(entry)) {}
+    std::unique_ptr<TAMLog> Entry;
+};
+
+// Posts a message without parameters; false (nothing posted) when the target is none.
+bool PostWindowMessage(QObject* target, int message);
+
+// The engine's message window as producers hold it: safe to copy to any thread and to post to from
+// there while the engine lives.
+using TMessageWindow = QObject*;
+
+// Posts one entry to the message window; an entry that cannot be posted is dropped silently.
+bool PostLogEntry(TMessageWindow window, uint8_t level, uint8_t message, TDateTime time, const std::string& detail,
+                  const std::string& values);
+// Values is a multi-line text, one value per line.
+bool Log(TMessageWindow window, uint8_t level, uint8_t message, TDateTime time, const std::string& detail,
+         const std::string& values = {});
+// Values are the hex dump rows of the first count bytes of buffer.
+bool LogHexDump(TMessageWindow window, uint8_t level, uint8_t message, TDateTime time, size_t count,
+                const uint8_t* buffer, const std::string& detail);
+
+} // namespace sw

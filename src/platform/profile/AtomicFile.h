@@ -1,0 +1,16 @@
+#pragma once
+
+#include <optional>
+#include <string>
+
+namespace sw {
+
+// Replaces a file's content through a temporary file beside it and a rename, so the old content
+// survives any failure or crash. False when the file is read-only or its folder cannot be written.
+// A symbolic link is followed: the file it names is replaced.
+bool ReplaceFileContent(const std::string& fileName, const std::string& content);
+
+// The whole content of a regular file; nothing when it is missing or unreadable.
+std::optional<std::string> ReadFileContent(const std::string& fileName);
+
+} // namespace sw

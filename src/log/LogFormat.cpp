@@ -83,7 +83,8 @@ std::string FormatDuration(uint32_t milliseconds) {
     uint32_t minutes = seconds / 60;
     uint32_t hours = minutes / 60;
     char text[32];
-    std::snprintf(text, sizeof text, "%03u:%02u:%02u:%02u", hours / 24, hours % 24, minutes % 60, seconds % 60);
+    std::snprintf(text, sizeof text, "%03u:%02u:%02u:%02u", hours / 24, hours % 24, minutes % 60,
+                  seconds % 60);
     return text;
 }
 

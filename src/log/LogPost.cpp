@@ -14,8 +14,8 @@ bool PostWindowMessage(QObject* target, int message) {
     return true;
 }
 
-bool PostLogEntry(TMessageWindow window, uint8_t level, uint8_t message, TDateTime time, const std::string& detail,
-                  const std::string& values) {
+bool PostLogEntry(TMessageWindow window, uint8_t level, uint8_t message, TDateTime time,
+                  const std::string& detail, const std::string& values) {
     if (!window) {
         return false;
     }

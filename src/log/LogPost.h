@@ -37,8 +37,8 @@ bool PostWindowMessage(QObject* target, int message);
 using TMessageWindow = QObject*;
 
 // Posts one entry to the message window; an entry that cannot be posted is dropped silently.
-bool PostLogEntry(TMessageWindow window, uint8_t level, uint8_t message, TDateTime time, const std::string& detail,
-                  const std::string& values);
+bool PostLogEntry(TMessageWindow window, uint8_t level, uint8_t message, TDateTime time,
+                  const std::string& detail, const std::string& values);
 // Values is a multi-line text, one value per line.
 bool Log(TMessageWindow window, uint8_t level, uint8_t message, TDateTime time, const std::string& detail,
          const std::string& values = {});

@@ -32,7 +32,8 @@ bool WriteAll(int fd, const std::string& content) {
 std::string ResolveTarget(const std::string& fileName) {
     char resolved[PATH_MAX];
     struct stat st {};
-    if (::lstat(fileName.c_str(), &st) == 0 && S_ISLNK(st.st_mode) && ::realpath(fileName.c_str(), resolved)) {
+    if (::lstat(fileName.c_str(), &st) == 0 && S_ISLNK(st.st_mode) &&
+        ::realpath(fileName.c_str(), resolved)) {
         return resolved;
     }
     return fileName;

@@ -54,8 +54,9 @@ TDateTime Now() {
 }
 
 TDateTime EncodeDateTime(const TDateTimeParts& parts) {
-    int64_t days = DaysFromCivil(parts.Year, static_cast<unsigned>(parts.Month), static_cast<unsigned>(parts.Day)) -
-                   kEpochDays;
+    int64_t days =
+        DaysFromCivil(parts.Year, static_cast<unsigned>(parts.Month), static_cast<unsigned>(parts.Day)) -
+        kEpochDays;
     double ms = ((parts.Hour * 60.0 + parts.Minute) * 60.0 + parts.Second) * 1000.0 + parts.Millisecond;
     return static_cast<double>(days) + ms / 86400000.0;
 }
@@ -80,8 +81,8 @@ std::string FormatLogTime(TDateTime value) {
     TDateTimeParts p = DecodeDateTime(value);
     int hour12 = p.Hour % 12 == 0 ? 12 : p.Hour % 12;
     char text[40];
-    std::snprintf(text, sizeof text, "%02d/%02d/%04d %02d:%02d:%02d %s", p.Month, p.Day, p.Year, hour12, p.Minute,
-                  p.Second, p.Hour < 12 ? "am" : "pm");
+    std::snprintf(text, sizeof text, "%02d/%02d/%04d %02d:%02d:%02d %s", p.Month, p.Day, p.Year, hour12,
+                  p.Minute, p.Second, p.Hour < 12 ? "am" : "pm");
     return text;
 }
 

@@ -10,12 +10,12 @@ namespace sw {
 namespace {
 
 constexpr std::array<const char*, 8> kKeys = {
-    "CompanyName", "FileDescription", "FileVersion",      "InternalName",
+    "CompanyName",    "FileDescription",  "FileVersion", "InternalName",
     "LegalCopyright", "OriginalFilename", "ProductName", "ProductVersion",
 };
 
 constexpr std::array<const char*, 8> kValues = {
-    SW_COMPANY_NAME,    SW_FILE_DESCRIPTION,  SW_FILE_VERSION,  SW_INTERNAL_NAME,
+    SW_COMPANY_NAME,    SW_FILE_DESCRIPTION,  SW_FILE_VERSION, SW_INTERNAL_NAME,
     SW_LEGAL_COPYRIGHT, SW_ORIGINAL_FILENAME, SW_PRODUCT_NAME, SW_PRODUCT_VERSION,
 };
 

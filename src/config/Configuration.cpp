@@ -1,0 +1,390 @@
+#include "config/Configuration.h"
+
+#include "platform/capture/CaptureDriverTable.h"
+#include "platform/sound/SoundInputTable.h"
+
+#include <algorithm>
+#include <cctype>
+#include <climits>
+#include <cstring>
+#include <unistd.h>
+
+namespace sw {
+
+namespace {
+
+TConfiguration* gConfiguration = nullptr;
+
+bool SameText(const std::string& a, const std::string& b) {
+    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+               return std::tolower(static_cast<unsigned char>(x)) ==
+                      std::tolower(static_cast<unsigned char>(y));
+           });
+}
+
+constexpr const char* kVideo = "Video";
+constexpr const char* kAudio = "Audio";
+constexpr const char* kWeb = "Web";
+constexpr const char* kText = "Text";
+constexpr const char* kBroadcast = "Broadcast";
+constexpr const char* kLog = "Log";
+
+} // namespace
+
+int TDeviceConfiguration::DeviceCount() const {
+    std::lock_guard lock(FLock);
+    return static_cast<int>(FDeviceNames.size());
+}
+
+int32_t TDeviceConfiguration::DeviceIds(int index) const {
+    std::lock_guard lock(FLock);
+    if (index < 0 || static_cast<size_t>(index) >= FDeviceIds.size()) {
+        return kNoDeviceId;
+    }
+    return FDeviceIds[static_cast<size_t>(index)];
+}
+
+std::string TDeviceConfiguration::DeviceNames(int index) const {
+    std::lock_guard lock(FLock);
+    if (index < 0 || static_cast<size_t>(index) >= FDeviceNames.size()) {
+        return {};
+    }
+    return FDeviceNames[static_cast<size_t>(index)];
+}
+
+std::string TDeviceConfiguration::DeviceVersions(int index) const {
+    std::lock_guard lock(FLock);
+    if (index < 0 || static_cast<size_t>(index) >= FDeviceVersions.size()) {
+        return {};
+    }
+    return FDeviceVersions[static_cast<size_t>(index)];
+}
+
+std::vector<std::string> TDeviceConfiguration::DeviceNameList() const {
+    std::lock_guard lock(FLock);
+    return FDeviceNames;
+}
+
+void TDeviceConfiguration::ClearDevices() {
+    std::lock_guard lock(FLock);
+    FDeviceIds.clear();
+    FDeviceNames.clear();
+    FDeviceVersions.clear();
+}
+
+void TDeviceConfiguration::AddDevice(int32_t id, const std::string& name, const std::string& version) {
+    std::lock_guard lock(FLock);
+    FDeviceIds.push_back(id);
+    FDeviceNames.push_back(name);
+    FDeviceVersions.push_back(version);
+}
+
+int TDeviceConfiguration::FindDevice(const std::string& name) const {
+    std::lock_guard lock(FLock);
+    for (size_t i = 0; i < FDeviceNames.size(); ++i) {
+        if (SameText(FDeviceNames[i], name)) {
+            return static_cast<int>(i);
+        }
+    }
+    return -1;
+}
+
+void TVideoConfiguration::EnumerateDevices() {
+    ClearDevices();
+    for (int index = 0; index < kCaptureDriverCount; ++index) {
+        std::string name;
+        std::string version;
+        if (capGetDriverDescription(index, name, version)) {
+            AddDevice(index, name, version);
+        }
+    }
+}
+
+void TVideoConfiguration::Load() {
+    EnumerateDevices();
+    WithFile([&](TIniFile& file) {
+        SetDevice(FindDevice(file.ReadString(kVideo, "Device", "")));
+        SetEnabled(file.ReadBool(kVideo, "Enabled", false));
+        SetPort(file.ReadInteger(kVideo, "Port", 2001));
+        SetBufferSize(file.ReadInteger(kVideo, "BufferSize", 32));
+        SetSourceAddress(file.ReadString(kVideo, "SourceAddress", ""));
+        SetSourcePort(file.ReadInteger(kVideo, "SourcePort", 2001));
+    });
+}
+
+void TVideoConfiguration::Save() {
+    SaveWith([&](TIniFile& file) {
+        file.WriteBool(kVideo, "Enabled", Enabled());
+        file.WriteString(kVideo, "Device", DeviceNames(Device()));
+        file.WriteInteger(kVideo, "Port", Port());
+        file.WriteInteger(kVideo, "BufferSize", BufferSize());
+        file.WriteString(kVideo, "SourceAddress", SourceAddress());
+        file.WriteInteger(kVideo, "SourcePort", SourcePort());
+    });
+}
+
+void TAudioConfiguration::EnumerateDevices() {
+    ClearDevices();
+    auto add = [&](int id) {
+        TWaveInCaps caps{};
+        if (waveInGetDevCaps(id, &caps) != MMSYSERR_NOERROR) {
+            return;
+        }
+        std::string name(caps.szPname, strnlen(caps.szPname, sizeof caps.szPname));
+        std::string version = "Version " + std::to_string((caps.vDriverVersion >> 8) & 0xFF) + "." +
+                              std::to_string(caps.vDriverVersion & 0xFF);
+        AddDevice(id, name, version);
+    };
+    const uint32_t count = waveInGetNumDevs();
+    for (uint32_t id = 0; id < count; ++id) {
+        add(static_cast<int>(id));
+    }
+    add(WAVE_MAPPER);
+}
+
+void TAudioConfiguration::Load() {
+    EnumerateDevices();
+    WithFile([&](TIniFile& file) {
+        SetDevice(FindDevice(file.ReadString(kAudio, "Device", "")));
+        SetEnabled(file.ReadBool(kAudio, "Enabled", false));
+        SetPort(file.ReadInteger(kAudio, "Port", 2002));
+        SetVolume(file.ReadInteger(kAudio, "Volume", 1));
+        SetFramesPerSecond(file.ReadInteger(kAudio, "FramesPerSecond", 10));
+        SetFrameSize(file.ReadInteger(kAudio, "FrameSize", 1000));
+        SetFormat(file.ReadInteger(kAudio, "Format", 1));
+        SetFrequency(file.ReadInteger(kAudio, "Frequency", 8000));
+        SetBits(file.ReadInteger(kAudio, "Bits", 8));
+        SetChannels(file.ReadInteger(kAudio, "Channels", 1));
+        SetSourceAddress(file.ReadString(kAudio, "SourceAddress", ""));
+        SetSourcePort(file.ReadInteger(kAudio, "SourcePort", 2002));
+    });
+    if (Volume() < 1) {
+        SetVolume(1);
+    }
+}
+
+void TAudioConfiguration::Save() {
+    SaveWith([&](TIniFile& file) {
+        file.WriteBool(kAudio, "Enabled", Enabled());
+        file.WriteString(kAudio, "Device", DeviceNames(Device()));
+        file.WriteInteger(kAudio, "Port", Port());
+        file.WriteInteger(kAudio, "Volume", Volume());
+        file.WriteInteger(kAudio, "FramesPerSecond", FramesPerSecond());
+        file.WriteInteger(kAudio, "FrameSize", FrameSize());
+        file.WriteInteger(kAudio, "Format", Format());
+        file.WriteInteger(kAudio, "Frequency", Frequency());
+        file.WriteInteger(kAudio, "Bits", Bits());
+        file.WriteInteger(kAudio, "Channels", Channels());
+        file.WriteString(kAudio, "SourceAddress", SourceAddress());
+        file.WriteInteger(kAudio, "SourcePort", SourcePort());
+    });
+}
+
+void TWebConfiguration::Load() {
+    WithFile([&](TIniFile& file) {
+        SetEnabled(file.ReadBool(kWeb, "Enabled", false));
+        SetHost(file.ReadInteger(kWeb, "Host", 0));
+        SetHostAddress(file.ReadString(kWeb, "HostAddress", ""));
+        SetPath(file.ReadString(kWeb, "Path", ExtractFilePath(ExecutablePath())));
+        SetPage(file.ReadString(kWeb, "Page", "/index.htm"));
+        SetPort(file.ReadInteger(kWeb, "Port", 80));
+        SetSourceAddress(file.ReadString(kWeb, "SourceAddress", ""));
+        SetSourcePort(file.ReadInteger(kWeb, "SourcePort", 8002));
+    });
+    std::string path = Path();
+    if (!path.empty() && path.back() == '/') {
+        path.pop_back();
+        SetPath(path);
+    }
+}
+
+void TWebConfiguration::Save() {
+    SaveWith([&](TIniFile& file) {
+        file.WriteBool(kWeb, "Enabled", Enabled());
+        file.WriteInteger(kWeb, "Host", Host());
+        file.WriteString(kWeb, "HostAddress", HostAddress());
+        file.WriteString(kWeb, "Path", Path());
+        file.WriteString(kWeb, "Page", Page());
+        file.WriteInteger(kWeb, "Port", Port());
+        file.WriteString(kWeb, "SourceAddress", SourceAddress());
+        file.WriteInteger(kWeb, "SourcePort", SourcePort());
+    });
+}
+
+void TTextConfiguration::Load() {
+    WithFile([&](TIniFile& file) {
+        SetFormat(file.ReadInteger(kText, "Format", 0));
+        SetCustom(file.ReadString(kText, "Custom", ""));
+        SetAlignment(file.ReadInteger(kText, "Alignment", 0));
+        SetAlignmentVertical(file.ReadInteger(kText, "AlignmentVertical", 2));
+        SetTime24Hour(file.ReadBool(kText, "24HourTime", false));
+        SetColor(file.ReadInteger(kText, "Color", 0));
+        SetSize(file.ReadInteger(kText, "Size", 8));
+        SetFont(file.ReadString(kText, "Font", "MS Sans Serif"));
+    });
+}
+
+void TTextConfiguration::Save() {
+    SaveWith([&](TIniFile& file) {
+        file.WriteInteger(kText, "Format", Format());
+        file.WriteString(kText, "Custom", Custom());
+        file.WriteInteger(kText, "Alignment", Alignment());
+        file.WriteInteger(kText, "AlignmentVertical", AlignmentVertical());
+        file.WriteBool(kText, "24HourTime", Time24Hour());
+        file.WriteInteger(kText, "Color", Color());
+        file.WriteInteger(kText, "Size", Size());
+        file.WriteString(kText, "Font", Font());
+    });
+}
+
+void TBroadcastConfiguration::Load() {
+    WithFile([&](TIniFile& file) {
+        SetHost(file.ReadInteger(kBroadcast, "Host", 0));
+        SetHostAddress(file.ReadString(kBroadcast, "HostAddress", ""));
+    });
+}
+
+void TBroadcastConfiguration::Save() {
+    SaveWith([&](TIniFile& file) {
+        file.WriteInteger(kBroadcast, "Host", Host());
+        file.WriteString(kBroadcast, "HostAddress", HostAddress());
+    });
+}
+
+void TLogConfiguration::Load() {
+    WithFile([&](TIniFile& file) {
+        SetInformation(file.ReadBool(kLog, "Information", true));
+        SetWarning(file.ReadBool(kLog, "Warning", true));
+        SetError(file.ReadBool(kLog, "Error", true));
+        for (int n = 0; n < kMessageSwitches; ++n) {
+            SetMessageEnabled(static_cast<uint8_t>(n), file.ReadBool(kLog, std::to_string(n), true));
+        }
+    });
+}
+
+void TLogConfiguration::Save() {
+    SaveWith([&](TIniFile& file) {
+        file.WriteBool(kLog, "Information", Information());
+        file.WriteBool(kLog, "Warning", Warning());
+        file.WriteBool(kLog, "Error", Error());
+        for (int n = 0; n < kMessageSwitches; ++n) {
+            file.WriteBool(kLog, std::to_string(n), MessageEnabled(static_cast<uint8_t>(n)));
+        }
+    });
+}
+
+TConfiguration::TConfiguration(std::string fileName)
+    : TCustomConfiguration(fileName), FVideo(std::make_unique<TVideoConfiguration>(fileName)),
+      FAudio(std::make_unique<TAudioConfiguration>(fileName)),
+      FWeb(std::make_unique<TWebConfiguration>(fileName)),
+      FText(std::make_unique<TTextConfiguration>(fileName)),
+      FBroadcast(std::make_unique<TBroadcastConfiguration>(fileName)),
+      FLog(std::make_unique<TLogConfiguration>(fileName)) {}
+
+TConfiguration::~TConfiguration() {
+    FLog.reset();
+    FBroadcast.reset();
+    FText.reset();
+    FWeb.reset();
+    FAudio.reset();
+    FVideo.reset();
+}
+
+void TConfiguration::BeginUpdate() {
+    TCustomConfiguration::BeginUpdate();
+    FVideo->BeginUpdate();
+    FAudio->BeginUpdate();
+    FWeb->BeginUpdate();
+    FText->BeginUpdate();
+    FBroadcast->BeginUpdate();
+    FLog->BeginUpdate();
+}
+
+void TConfiguration::EndUpdate() {
+    FLog->EndUpdate();
+    FBroadcast->EndUpdate();
+    FText->EndUpdate();
+    FWeb->EndUpdate();
+    FAudio->EndUpdate();
+    FVideo->EndUpdate();
+    TCustomConfiguration::EndUpdate();
+}
+
+void TConfiguration::Load() {
+    FVideo->Reload();
+    FAudio->Reload();
+    FWeb->Reload();
+    FText->Reload();
+    FBroadcast->Reload();
+    FLog->Reload();
+    WithFile([&](TIniFile& file) {
+        SetTransferSize(file.ReadInteger("Transfer", "Size", 1024));
+        SetTransferDelay(file.ReadInteger("Transfer", "Delay", 55));
+        SetSoundConnect(file.ReadBool("Sound", "Connect", false));
+        SetSoundConnectFile(file.ReadString("Sound", "ConnectFile", ""));
+        SetMinimizeTray(file.ReadBool("Application", "MinimizeTray", false));
+        SetBackgroundColor(
+            file.ReadInteger("Application", "BackgroundColor", static_cast<int32_t>(0xFF000005u)));
+        SetJpegQuality(file.ReadInteger("Application", "JpegQuality", 75));
+    });
+}
+
+void TConfiguration::Save() {
+    SaveWith([&](TIniFile& file) {
+        file.WriteInteger("Transfer", "Size", TransferSize());
+        file.WriteInteger("Transfer", "Delay", TransferDelay());
+        file.WriteBool("Sound", "Connect", SoundConnect());
+        file.WriteString("Sound", "ConnectFile", SoundConnectFile());
+        file.WriteBool("Application", "MinimizeTray", MinimizeTray());
+        file.WriteInteger("Application", "BackgroundColor", BackgroundColor());
+        file.WriteInteger("Application", "JpegQuality", JpegQuality());
+    });
+}
+
+void TConfiguration::SetWebAddress(const std::string& value) {
+    SetString(0, value);
+    SetString(2, value);
+}
+
+void TConfiguration::StoreRunTimeValues() {
+    SetShowPoweredBy(false);
+    SetWebAddress(kWebAddress);
+    SetSupportAddress(kSupportAddress);
+}
+
+std::string ChangeFileExt(const std::string& path, const std::string& extension) {
+    size_t dot = path.rfind('.');
+    size_t slash = path.rfind('/');
+    if (dot != std::string::npos && (slash == std::string::npos || dot > slash)) {
+        return path.substr(0, dot) + extension;
+    }
+    return path + extension;
+}
+
+std::string ExecutablePath() {
+    char buffer[PATH_MAX];
+    ssize_t n = ::readlink("/proc/self/exe", buffer, sizeof buffer - 1);
+    if (n <= 0) {
+        return "streamwright";
+    }
+    return std::string(buffer, static_cast<size_t>(n));
+}
+
+std::string ExtractFilePath(const std::string& path) {
+    size_t slash = path.rfind('/');
+    return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
+}
+
+TConfiguration& Configuration() {
+    return *gConfiguration;
+}
+
+bool ConfigurationExists() {
+    return gConfiguration != nullptr;
+}
+
+void SetConfiguration(TConfiguration* configuration) {
+    gConfiguration = configuration;
+}
+
+} // namespace sw

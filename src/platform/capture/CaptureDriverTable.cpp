@@ -1,0 +1,97 @@
+#include "platform/capture/CaptureDriverTable.h"
+
+#include "platform/shell/UniqueFd.h"
+#include "platform/shell/VersionInfo.h"
+
+#include <algorithm>
+#include <cstring>
+#include <dirent.h>
+#include <fcntl.h>
+#include <linux/videodev2.h>
+#include <sys/ioctl.h>
+
+namespace sw {
+
+namespace {
+
+std::vector<int> VideoDeviceNumbers() {
+    std::vector<int> numbers;
+    DIR* dir = ::opendir("/dev");
+    if (!dir) {
+        return numbers;
+    }
+    while (struct dirent* entry = ::readdir(dir)) {
+        const char* name = entry->d_name;
+        if (std::strncmp(name, "video", 5) != 0 || name[5] == '\0') {
+            continue;
+        }
+        char* end = nullptr;
+        long n = std::strtol(name + 5, &end, 10);
+        if (end && *end == '\0' && n >= 0 && n < 256) {
+            numbers.push_back(static_cast<int>(n));
+        }
+    }
+    ::closedir(dir);
+    std::sort(numbers.begin(), numbers.end());
+    return numbers;
+}
+
+bool ProbeV4l2(const std::string& path, TCaptureDriverEntry& entry) {
+    TUniqueFd fd(::open(path.c_str(), O_RDWR | O_NONBLOCK | O_CLOEXEC));
+    if (!fd) {
+        return false;
+    }
+    v4l2_capability cap{};
+    if (::ioctl(fd.Get(), VIDIOC_QUERYCAP, &cap) != 0) {
+        return false;
+    }
+    uint32_t caps = (cap.capabilities & V4L2_CAP_DEVICE_CAPS) ? cap.device_caps : cap.capabilities;
+    if (!(caps & V4L2_CAP_VIDEO_CAPTURE) || !(caps & V4L2_CAP_STREAMING)) {
+        return false;
+    }
+    entry.Kind = TCaptureDriverKind::V4l2;
+    entry.DevicePath = path;
+    entry.Name = std::string(reinterpret_cast<const char*>(cap.card),
+                             strnlen(reinterpret_cast<const char*>(cap.card), sizeof cap.card));
+    entry.Version = std::string(reinterpret_cast<const char*>(cap.driver),
+                                strnlen(reinterpret_cast<const char*>(cap.driver), sizeof cap.driver)) +
+                    " " + std::to_string((cap.version >> 16) & 0xFF) + "." +
+                    std::to_string((cap.version >> 8) & 0xFF) + "." + std::to_string(cap.version & 0xFF);
+    return true;
+}
+
+} // namespace
+
+std::vector<TCaptureDriverEntry> CaptureDriverEntries() {
+    std::vector<TCaptureDriverEntry> entries;
+    for (int n : VideoDeviceNumbers()) {
+        if (static_cast<int>(entries.size()) >= kCaptureDriverCount - 1) {
+            break;
+        }
+        TCaptureDriverEntry entry;
+        if (ProbeV4l2("/dev/video" + std::to_string(n), entry)) {
+            entries.push_back(std::move(entry));
+        }
+    }
+    TCaptureDriverEntry pattern;
+    pattern.Kind = TCaptureDriverKind::TestPattern;
+    pattern.Name = kTestPatternName;
+    pattern.Version = VersionText();
+    entries.push_back(std::move(pattern));
+    return entries;
+}
+
+bool capGetDriverDescription(int index, std::string& name, std::string& version) {
+    if (index < 0 || index >= kCaptureDriverCount) {
+        return false;
+    }
+    std::vector<TCaptureDriverEntry> entries = CaptureDriverEntries();
+    if (static_cast<size_t>(index) >= entries.size()) {
+        return false;
+    }
+    name = entries[static_cast<size_t>(index)].Name;
+    version = entries[static_cast<size_t>(index)].Version;
+    return true;
+}
+
+} // namespace sw

@@ -1,0 +1,29 @@
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace sw {
+
+// Capture driver indexes run from 0 to 9.
+constexpr int kCaptureDriverCount = 10;
+
+enum class TCaptureDriverKind { V4l2, TestPattern };
+
+struct TCaptureDriverEntry {
+    TCaptureDriverKind Kind = TCaptureDriverKind::TestPattern;
+    std::string DevicePath; // /dev/videoN for V4L2 devices
+    std::string Name;
+    std::string Version;
+};
+
+// The driver table: the machine's V4L2 capture devices in /dev/video order, then the built-in test
+// pattern generator, at most kCaptureDriverCount entries. Scanned afresh on every call.
+std::vector<TCaptureDriverEntry> CaptureDriverEntries();
+
+// Name and version text of the driver at index; false when there is none.
+bool capGetDriverDescription(int index, std::string& name, std::string& version);
+
+inline constexpr const char* kTestPatternName = "Test Pattern";
+
+} // namespace sw

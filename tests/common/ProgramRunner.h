@@ -33,7 +33,7 @@ private:
 };
 
 // Runs a program to its end and returns its exit code, with standard error in errors.
-int RunProgram(const std::string& program, const std::vector<std::string>& arguments, std::string* errors = nullptr,
-               std::string* output = nullptr, int timeoutMs = 20000);
+int RunProgram(const std::string& program, const std::vector<std::string>& arguments,
+               std::string* errors = nullptr, std::string* output = nullptr, int timeoutMs = 20000);
 
 } // namespace sw::test

@@ -9,6 +9,11 @@
 #include <sstream>
 #include <stdexcept>
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
 namespace sw::test {
 
 TTempDir::TTempDir() {
@@ -21,7 +26,8 @@ TTempDir::TTempDir() {
 
 TTempDir::~TTempDir() {
     std::error_code ec;
-    std::filesystem::permissions(FPath, std::filesystem::perms::owner_all, std::filesystem::perm_options::add, ec);
+    std::filesystem::permissions(FPath, std::filesystem::perms::owner_all, std::filesystem::perm_options::add,
+                                 ec);
     std::filesystem::remove_all(FPath, ec);
 }
 
@@ -82,6 +88,46 @@ bool TLogCollector::event(QEvent* event) {
         return true;
     }
     return QObject::event(event);
+}
+
+namespace {
+
+sockaddr_in Loopback(int port) {
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_port = htons(static_cast<uint16_t>(port));
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    return addr;
+}
+
+} // namespace
+
+int FreePort() {
+    int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in addr = Loopback(0);
+    ::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
+    socklen_t len = sizeof addr;
+    ::getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len);
+    ::close(fd);
+    return ntohs(addr.sin_port);
+}
+
+TPortHolder::TPortHolder(int port) {
+    FFd = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in addr = Loopback(port);
+    FListening = ::bind(FFd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0 && ::listen(FFd, 1) == 0;
+}
+
+TPortHolder::~TPortHolder() {
+    ::close(FFd);
+}
+
+bool CanConnect(int port) {
+    int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in addr = Loopback(port);
+    bool ok = ::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0;
+    ::close(fd);
+    return ok;
 }
 
 int OpenDescriptorCount() {

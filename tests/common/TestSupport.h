@@ -44,6 +44,24 @@ protected:
     bool event(QEvent* event) override;
 };
 
+// A port that was free a moment ago (bound to port 0 and released).
+int FreePort();
+// A socket listening on 127.0.0.1:port, closed with the object.
+class TPortHolder {
+public:
+    explicit TPortHolder(int port);
+    ~TPortHolder();
+    TPortHolder(const TPortHolder&) = delete;
+    TPortHolder& operator=(const TPortHolder&) = delete;
+    bool Listening() const { return FListening; }
+
+private:
+    int FFd = -1;
+    bool FListening = false;
+};
+// True when a TCP connection to 127.0.0.1:port is accepted.
+bool CanConnect(int port);
+
 // Open descriptors of this process.
 int OpenDescriptorCount();
 

@@ -1,5 +1,5 @@
-#include "common/TestSupport.h"
 #include "config/Configuration.h"
+#include "common/TestSupport.h"
 #include "platform/capture/CaptureDriverTable.h"
 #include "platform/profile/IniFile.h"
 
@@ -69,9 +69,10 @@ TEST_F(ConfigurationTest, StartUpLeavesOnlyTheRootSections) {
     auto config = Load();
     config->StoreRunTimeValues();
     EXPECT_EQ(Sections(), (std::vector<std::string>{"Transfer", "Sound", "Application"}));
-    EXPECT_EQ(ReadFile(Ini()), "[Transfer]\r\nSize=1024\r\nDelay=55\r\n"
-                               "[Sound]\r\nConnect=0\r\nConnectFile=\r\n"
-                               "[Application]\r\nMinimizeTray=0\r\nBackgroundColor=-16777211\r\nJpegQuality=75\r\n");
+    EXPECT_EQ(ReadFile(Ini()),
+              "[Transfer]\r\nSize=1024\r\nDelay=55\r\n"
+              "[Sound]\r\nConnect=0\r\nConnectFile=\r\n"
+              "[Application]\r\nMinimizeTray=0\r\nBackgroundColor=-16777211\r\nJpegQuality=75\r\n");
     EXPECT_EQ(config->WebAddress(), config->GetString(2));
     EXPECT_FALSE(config->SupportAddress().empty());
 }
@@ -109,7 +110,8 @@ TEST_F(ConfigurationTest, DeviceNameMatchesWithoutRegardToCase) {
     EXPECT_EQ(config->Video().DeviceNames(config->Video().Device()), kTestPatternName);
     ASSERT_GE(config->Audio().Device(), 0);
     EXPECT_EQ(config->Audio().DeviceNames(config->Audio().Device()), "Test Tone");
-    EXPECT_EQ(config->Audio().DeviceIds(config->Audio().DeviceCount() - 1), -1) << "the wave mapper comes last";
+    EXPECT_EQ(config->Audio().DeviceIds(config->Audio().DeviceCount() - 1), -1)
+        << "the wave mapper comes last";
     config->Video().SetEnabled(true);
     EXPECT_EQ(TIniFile(Ini()).ReadString("Video", "Device", ""), kTestPatternName);
 }
@@ -139,8 +141,8 @@ TEST_F(ConfigurationTest, BracketWritesEverySectionOnceInOrder) {
     config->SetJpegQuality(80);
     EXPECT_FALSE(test::FileExists(Ini())) << "nothing is written inside the bracket";
     config->EndUpdate();
-    EXPECT_EQ(Sections(), (std::vector<std::string>{"Log", "Broadcast", "Text", "Web", "Audio", "Video", "Transfer",
-                                                    "Sound", "Application"}));
+    EXPECT_EQ(Sections(), (std::vector<std::string>{"Log", "Broadcast", "Text", "Web", "Audio", "Video",
+                                                    "Transfer", "Sound", "Application"}));
     TIniFile file(Ini());
     EXPECT_EQ(file.ReadInteger("Video", "Port", 0), 3001);
     EXPECT_EQ(file.ReadInteger("Log", "33", 1), 0);

@@ -16,25 +16,13 @@ namespace {
 using test::TProgramRunner;
 using test::TTempDir;
 
-int FreePort() {
-    int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
-    socklen_t len = sizeof addr;
-    ::getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len);
-    ::close(fd);
-    return ntohs(addr.sin_port);
-}
-
 class HeadlessTest : public ::testing::Test {
 protected:
     HeadlessTest() {
-        VideoPort = FreePort();
-        AudioPort = FreePort();
-        test::WriteFile(Ini(), "[Video]\r\nPort=" + std::to_string(VideoPort) + "\r\n[Audio]\r\nPort=" +
-                                   std::to_string(AudioPort) + "\r\n");
+        VideoPort = test::FreePort();
+        AudioPort = test::FreePort();
+        test::WriteFile(Ini(), "[Video]\r\nPort=" + std::to_string(VideoPort) +
+                                   "\r\n[Audio]\r\nPort=" + std::to_string(AudioPort) + "\r\n");
     }
     std::string Ini() const { return Dir.File("sw.ini"); }
     std::string LogFile() const { return Dir.File("sw.log"); }
@@ -55,16 +43,10 @@ protected:
 };
 
 TEST_F(HeadlessTest, StartOnATakenPortExitsWithOne) {
-    int holder = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_port = htons(static_cast<uint16_t>(AudioPort));
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ASSERT_EQ(::bind(holder, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
-    ASSERT_EQ(::listen(holder, 1), 0);
+    test::TPortHolder holder(AudioPort);
+    ASSERT_TRUE(holder.Listening());
     std::string errors;
     EXPECT_EQ(test::RunProgram(Program(), {"--headless", "--start", "--ini", Ini()}, &errors), 1);
-    ::close(holder);
     EXPECT_NE(errors.find("Audio port in use"), std::string::npos) << errors;
     EXPECT_EQ(errors.find("Video port in use"), std::string::npos) << errors;
     EXPECT_EQ(LoggedMessages(), (std::vector<int>{lmStarting, lmAudioPortInUse}));
@@ -88,8 +70,9 @@ TEST_F(HeadlessTest, InterruptWithoutABroadcastJustExits) {
 }
 
 TEST_F(HeadlessTest, StartIsRefusedWhenEnabledVideoHasNoDevice) {
-    test::WriteFile(Ini(), "[Video]\r\nEnabled=1\r\nDevice=No Such Camera\r\nPort=" + std::to_string(VideoPort) +
-                               "\r\n[Audio]\r\nPort=" + std::to_string(AudioPort) + "\r\n");
+    test::WriteFile(Ini(),
+                    "[Video]\r\nEnabled=1\r\nDevice=No Such Camera\r\nPort=" + std::to_string(VideoPort) +
+                        "\r\n[Audio]\r\nPort=" + std::to_string(AudioPort) + "\r\n");
     std::string errors;
     EXPECT_EQ(test::RunProgram(Program(), {"--headless", "--start", "--ini", Ini()}, &errors), 1);
     EXPECT_NE(errors.find("Cannot start: video is enabled"), std::string::npos) << errors;

@@ -12,22 +12,6 @@
 
 namespace sw::test {
 
-// A port that was free a moment ago (bound to port 0 and released).
-int FreePort();
-// A socket listening on 127.0.0.1:port, closed with the object.
-class TPortHolder {
-public:
-    explicit TPortHolder(int port);
-    ~TPortHolder();
-    TPortHolder(const TPortHolder&) = delete;
-    TPortHolder& operator=(const TPortHolder&) = delete;
-
-private:
-    int FFd = -1;
-};
-// True when a TCP connection to 127.0.0.1:port is accepted.
-bool CanConnect(int port);
-
 // The real engine and broadcast controller on a settings file in a temporary folder, with free
 // video, audio and web ports.
 class EngineFixture : public ::testing::Test {

@@ -178,8 +178,8 @@ TEST_F(StartStopTest, ClearLogEmptiesTheFile) {
 TEST(LocalAddressesTest, PublicFirstThenLinkLocalThenPrivateThenLoopback) {
     EXPECT_EQ(OrderLocalAddresses({"192.168.1.5", "81.2.3.4"}),
               (std::vector<std::string>{"81.2.3.4", "192.168.1.5", "127.0.0.1"}));
-    EXPECT_EQ(OrderLocalAddresses({"10.0.0.1", "169.254.1.1", "8.8.8.8", "172.16.0.1", "169.254.2.2", "1.1.1.1",
-                                   "172.32.0.1", "192.169.0.1"}),
+    EXPECT_EQ(OrderLocalAddresses({"10.0.0.1", "169.254.1.1", "8.8.8.8", "172.16.0.1", "169.254.2.2",
+                                   "1.1.1.1", "172.32.0.1", "192.169.0.1"}),
               (std::vector<std::string>{"192.169.0.1", "172.32.0.1", "1.1.1.1", "8.8.8.8", "169.254.2.2",
                                         "169.254.1.1", "10.0.0.1", "172.16.0.1", "127.0.0.1"}));
     EXPECT_EQ(OrderLocalAddresses({}), std::vector<std::string>{"127.0.0.1"});

@@ -42,7 +42,11 @@ TEST(CommaTextTest, WritesAwkwardItems) {
 
 TEST(CommaTextTest, ReadsBackWhatItWrites) {
     const std::vector<std::vector<std::string>> lists = {
-        {"a", "b"}, {"a b", "c"}, {"say \"hi\"", "1,2", ""}, {"x", "", "y", ""}, {"12/08/2026 02:05:09 pm", "18"},
+        {"a", "b"},
+        {"a b", "c"},
+        {"say \"hi\"", "1,2", ""},
+        {"x", "", "y", ""},
+        {"12/08/2026 02:05:09 pm", "18"},
     };
     for (const auto& list : lists) {
         EXPECT_EQ(FromCommaText(ToCommaText(list)), list) << ToCommaText(list);
@@ -107,8 +111,8 @@ TEST(LogFormatTest, HexDumpRowsAreSeventyFiveCharacters) {
     const uint8_t bytes[] = {0x01, 0x00, 0x00, 0x00, 0x07, 0x02, 0x00, 0x00, 0x12, 0x34};
     std::vector<std::string> rows = HexDumpRows(bytes, sizeof bytes);
     ASSERT_EQ(rows.size(), 1u);
-    EXPECT_EQ(rows[0], "00000000: 01 00 00 00 07 02 00 00 12 34" + std::string(18, ' ') + "  " + ".........4" +
-                           std::string(6, ' '));
+    EXPECT_EQ(rows[0], "00000000: 01 00 00 00 07 02 00 00 12 34" + std::string(18, ' ') + "  " +
+                           ".........4" + std::string(6, ' '));
     EXPECT_EQ(rows[0].size(), 75u);
 
     std::vector<uint8_t> many(33);

@@ -1,9 +1,9 @@
+#include "platform/profile/IniFile.h"
 #include "common/TestSupport.h"
 #include "platform/profile/AtomicFile.h"
-#include "platform/profile/IniFile.h"
 
-#include <gtest/gtest.h>
 #include <csignal>
+#include <gtest/gtest.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -88,7 +88,8 @@ TEST(IniFileTest, KeepsTheLineBreaksOfAFileWrittenWithLineFeeds) {
 
 TEST(IniFileTest, EraseSectionRemovesItsLinesOnly) {
     TTempDir dir;
-    WriteFile(dir.File("a.ini"), "[Blocked]\r\n10.0.0.1=1\r\n[Web]\r\nPort=80\r\n[blocked]\r\n10.0.0.2=1\r\n");
+    WriteFile(dir.File("a.ini"),
+              "[Blocked]\r\n10.0.0.1=1\r\n[Web]\r\nPort=80\r\n[blocked]\r\n10.0.0.2=1\r\n");
     TIniFile file(dir.File("a.ini"));
     file.EraseSection("BLOCKED");
     ASSERT_TRUE(file.UpdateFile());
@@ -99,7 +100,8 @@ TEST(IniFileTest, KeyNamesFitTheBuffer) {
     TTempDir dir;
     WriteFile(dir.File("a.ini"), "[Blocked]\r\n10.0.0.1=1\r\n; note\r\n10.0.0.22=0\r\n192.168.100.200=1\r\n");
     TIniFile file(dir.File("a.ini"));
-    EXPECT_EQ(file.ReadKeyNames("blocked"), (std::vector<std::string>{"10.0.0.1", "10.0.0.22", "192.168.100.200"}));
+    EXPECT_EQ(file.ReadKeyNames("blocked"),
+              (std::vector<std::string>{"10.0.0.1", "10.0.0.22", "192.168.100.200"}));
     // 9 + 10 characters with their zeros plus the final zero make 20: the third name does not fit.
     EXPECT_EQ(file.ReadKeyNames("Blocked", 20), (std::vector<std::string>{"10.0.0.1", "10.0.0.22"}));
     EXPECT_EQ(file.ReadKeyNames("Blocked", 19), (std::vector<std::string>{"10.0.0.1"}));
@@ -112,11 +114,24 @@ TEST(IniFileTest, ParsesIntegersLikeTheSettingsExpect) {
         std::optional<int32_t> Value;
     };
     const Case cases[] = {
-        {"8001", 8001},        {"0x1F41", 8001},   {"0X1f41", 8001},       {"$1F41", 8001},
-        {"-5", -5},            {"+7", 7},          {"-16777211", -16777211}, {"0xFF000005", -16777211},
-        {"2147483647", 2147483647}, {"2147483648", std::nullopt}, {"-2147483648", INT32_MIN},
-        {"0x", std::nullopt},  {"$", std::nullopt}, {"12abc", std::nullopt}, {"", std::nullopt},
-        {"abc", std::nullopt}, {"0x1FFFFFFFF", std::nullopt}, {" 42 ", 42},
+        {"8001", 8001},
+        {"0x1F41", 8001},
+        {"0X1f41", 8001},
+        {"$1F41", 8001},
+        {"-5", -5},
+        {"+7", 7},
+        {"-16777211", -16777211},
+        {"0xFF000005", -16777211},
+        {"2147483647", 2147483647},
+        {"2147483648", std::nullopt},
+        {"-2147483648", INT32_MIN},
+        {"0x", std::nullopt},
+        {"$", std::nullopt},
+        {"12abc", std::nullopt},
+        {"", std::nullopt},
+        {"abc", std::nullopt},
+        {"0x1FFFFFFFF", std::nullopt},
+        {" 42 ", 42},
     };
     for (const Case& c : cases) {
         EXPECT_EQ(ParseProfileInteger(c.Text), c.Value) << c.Text;

@@ -1,11 +1,10 @@
+#include "common/ProgramRunner.h"
+#include "common/TestSupport.h"
 #include "engine/ViewerPage.h"
-#include "mail/FakeXdgEmail.h"
 
-#include <cstdlib>
 #include <filesystem>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
-#include <sys/wait.h>
 
 namespace sw {
 namespace {
@@ -21,36 +20,20 @@ struct TRun {
 
 class ReportCommandLineTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        const char* binaryDir = std::getenv("SW_BINARY_DIR");
-        const char* sourceDir = std::getenv("SW_SOURCE_DIR");
-        if (!binaryDir || !sourceDir) {
-            GTEST_SKIP() << "run under CTest, which names the build and source folders";
-        }
-        FProgram = std::string(binaryDir) + "/src/app/streamwright";
-        FSourceDir = sourceDir;
-    }
-
-    TRun Run(const std::string& options) {
-        const std::string command = "'" + FProgram + "' " + options + " > '" + FDir.File("out") + "' 2> '" +
-                                    FDir.File("err") + "' < /dev/null";
+    TRun Run(const std::vector<std::string>& arguments) {
         TRun run;
-        const int status = std::system(command.c_str());
-        run.Status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-        run.Out = test::ReadFile(FDir.File("out")).value_or("");
-        run.Err = test::ReadFile(FDir.File("err")).value_or("");
+        run.Status =
+            test::RunProgram(test::BuiltProgram("src/app/streamwright"), arguments, &run.Err, &run.Out);
         return run;
     }
 
     std::string Ini() const { return FDir.File("demo.ini"); }
 
     test::TTempDir FDir;
-    std::string FProgram;
-    std::string FSourceDir;
 };
 
 TEST_F(ReportCommandLineTest, ReportPrintsTheRenderedLinesAndLeavesTheSettingsAlone) {
-    const TRun run = Run("--report --ini '" + Ini() + "'");
+    const TRun run = Run({"--report", "--ini", Ini()});
     EXPECT_EQ(run.Status, 0) << run.Err;
     EXPECT_THAT(run.Out, StartsWith("Operating System\n  Version = "));
     EXPECT_THAT(run.Out, HasSubstr("\n\nJPEG\n  Company = "));
@@ -64,13 +47,13 @@ TEST_F(ReportCommandLineTest, ReportPrintsTheRenderedLinesAndLeavesTheSettingsAl
 TEST_F(ReportCommandLineTest, UpdateHtmlRewritesTheShippedPage) {
     std::filesystem::create_directory(FDir.File("home"));
     const std::string page = FDir.File("home/index.htm");
-    const std::string shipped = test::ReadFile(FSourceDir + "/www/index.htm").value_or("");
+    const std::string shipped = test::ReadFile(std::string(SW_SOURCE_DIR) + "/www/index.htm");
     ASSERT_FALSE(shipped.empty());
     test::WriteFile(page, shipped);
     test::WriteFile(Ini(), "[Video]\nPort=3001\n[Audio]\nPort=3002\n[Web]\nPath=" + FDir.File("home") +
                                "\nPage=/index.htm\n[Broadcast]\nHost=1\nHostAddress=cam.example.org\n");
 
-    const TRun run = Run("--update-html --ini '" + Ini() + "'");
+    const TRun run = Run({"--update-html", "--ini", Ini()});
     EXPECT_EQ(run.Status, 0);
     EXPECT_THAT(run.Err, HasSubstr("HTML updated"));
 
@@ -84,7 +67,7 @@ TEST_F(ReportCommandLineTest, UpdateHtmlRewritesTheShippedPage) {
 
 TEST_F(ReportCommandLineTest, UpdateHtmlFailsWithTheMessageOnStandardError) {
     test::WriteFile(Ini(), "[Web]\nPath=" + FDir.File("nowhere") + "\n");
-    const TRun run = Run("--update-html --ini '" + Ini() + "'");
+    const TRun run = Run({"--update-html", "--ini", Ini()});
     EXPECT_EQ(run.Status, 1);
     EXPECT_THAT(run.Err, HasSubstr("Error locating \"" + FDir.File("nowhere") + "/index.htm\""));
     EXPECT_EQ(run.Out, "");

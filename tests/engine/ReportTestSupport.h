@@ -1,8 +1,8 @@
 #pragma once
 
+#include "common/TestSupport.h"
 #include "config/Configuration.h"
 #include "engine/LocalAddresses.h"
-#include "mail/FakeXdgEmail.h"
 #include "platform/shell/OperatorPrompts.h"
 
 #include <memory>

@@ -146,7 +146,7 @@ TEST_F(ViewerPageUpdateTest, RunsInOneSecondShareOneBackupAndLaterRunsFindTheNew
     const std::string original = "<p>top</p>\n<applet name=lumiclip></applet>\n<p>end</p>\n";
     WriteFile(Page(), original);
     EXPECT_EQ(UpdateViewerPage(Settings(), FTime), TViewerPageResult::Updated);
-    const std::string first = *ReadFile(Page());
+    const std::string first = ReadFile(Page());
 
     TViewerPageSettings changed = Settings();
     changed.VideoPort = 3001;
@@ -189,7 +189,7 @@ TEST_F(ViewerPageUpdateTest, UpdateFromTheConfigurationWritesTheDefaultHost) {
     EXPECT_EQ(ReadFile(Page()), kElement81);
     FConfig.SetAddresses({"10.0.0.2"});
     EXPECT_EQ(UpdateViewerPage(), TViewerPageResult::Updated);
-    EXPECT_NE(ReadFile(Page())->find("<param name=\"host\" value=\"10.0.0.2\">\r\n"), std::string::npos);
+    EXPECT_NE(ReadFile(Page()).find("<param name=\"host\" value=\"10.0.0.2\">\r\n"), std::string::npos);
 }
 
 TEST_F(ViewerPageUpdateTest, EmptyPageIsBackedUpAndLeftAloneSilently) {

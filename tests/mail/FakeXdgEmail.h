@@ -1,54 +1,14 @@
 #pragma once
 
+#include "common/TestSupport.h"
+
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
-#include <optional>
 #include <sstream>
 #include <string>
 #include <vector>
 
 namespace sw::test {
-
-// A temporary folder, removed with everything in it.
-class TTempDir {
-public:
-    explicit TTempDir(const std::string& prefix = "sw-test-") {
-        std::string pattern = (std::filesystem::temp_directory_path() / (prefix + "XXXXXX")).string();
-        if (::mkdtemp(pattern.data())) {
-            FPath = pattern;
-        }
-    }
-    ~TTempDir() {
-        std::error_code ignored;
-        if (!FPath.empty()) {
-            std::filesystem::remove_all(FPath, ignored);
-        }
-    }
-    TTempDir(const TTempDir&) = delete;
-    TTempDir& operator=(const TTempDir&) = delete;
-
-    const std::string& Path() const { return FPath; }
-    std::string File(const std::string& name) const { return FPath + "/" + name; }
-
-private:
-    std::string FPath;
-};
-
-inline std::optional<std::string> ReadFile(const std::string& fileName) {
-    std::ifstream in(fileName, std::ios::binary);
-    if (!in) {
-        return std::nullopt;
-    }
-    std::ostringstream content;
-    content << in.rdbuf();
-    return content.str();
-}
-
-inline void WriteFile(const std::string& fileName, const std::string& content) {
-    std::ofstream out(fileName, std::ios::binary | std::ios::trunc);
-    out << content;
-}
 
 // Puts a fake xdg-email first on PATH. Each run records its arguments (NUL-separated) and the file
 // descriptors it was started with, then exits with the chosen status. PATH is restored on destruction.
@@ -92,13 +52,10 @@ public:
     // The arguments of the last run, without the program name.
     std::vector<std::string> Arguments() const {
         std::vector<std::string> args;
-        std::optional<std::string> content = ReadFile(FDir.File("args"));
-        if (!content) {
-            return args;
-        }
+        const std::string content = ReadFile(FDir.File("args"));
         size_t begin = 0;
-        for (size_t end = content->find('\0'); end != std::string::npos; end = content->find('\0', begin)) {
-            args.push_back(content->substr(begin, end - begin));
+        for (size_t end = content.find('\0'); end != std::string::npos; end = content.find('\0', begin)) {
+            args.push_back(content.substr(begin, end - begin));
             begin = end + 1;
         }
         return args;
@@ -107,7 +64,7 @@ public:
     // The descriptor numbers the last run held (the listing's own descriptor included).
     std::vector<int> Descriptors() const {
         std::vector<int> fds;
-        std::istringstream in(ReadFile(FDir.File("fds")).value_or(""));
+        std::istringstream in(ReadFile(FDir.File("fds")));
         for (int fd; in >> fd;) {
             fds.push_back(fd);
         }
@@ -115,7 +72,7 @@ public:
     }
 
 private:
-    TTempDir FDir{"sw-fake-xdg-"};
+    TTempDir FDir;
     std::string FOldPath;
 };
 

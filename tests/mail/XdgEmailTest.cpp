@@ -3,6 +3,7 @@
 
 #include <chrono>
 #include <fcntl.h>
+#include <filesystem>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <thread>
@@ -33,8 +34,9 @@ protected:
 };
 
 TEST_F(XdgEmailSendTest, EverythingArrivesAsSeparateArgumentsIntact) {
-    test::TTempDir dir("sw mail dir ");
-    const std::string attachment = dir.File("my log file.log");
+    test::TTempDir dir;
+    std::filesystem::create_directory(dir.File("mail dir"));
+    const std::string attachment = dir.File("mail dir/my log file.log");
     test::WriteFile(attachment, "x");
     const std::string subject = "Caf\xC3\xA9 \xE2\x80\x94 $(touch /tmp/never) `id` 'q' \"d\"";
     const int result =

@@ -2,10 +2,28 @@
 
 #include <dlfcn.h>
 #include <gtest/gtest.h>
-#include <regex>
 
 namespace sw {
 namespace {
+
+// "2", "2.1" or "2.1.5": numbers joined by single dots, at most three.
+bool IsDottedVersion(const std::string& text) {
+    int parts = 0;
+    size_t i = 0;
+    while (i < text.size()) {
+        const size_t begin = i;
+        while (i < text.size() && text[i] >= '0' && text[i] <= '9') {
+            ++i;
+        }
+        if (i == begin || ++parts > 3) {
+            return false;
+        }
+        if (i < text.size() && (text[i] != '.' || ++i == text.size())) {
+            return false;
+        }
+    }
+    return parts >= 2;
+}
 
 TEST(ReportJpegLibraryTest, VersionMarkIsFoundInsideALibraryImage) {
     using namespace std::string_literals;
@@ -19,7 +37,7 @@ TEST(ReportJpegLibraryTest, VersionMarkIsFoundInsideALibraryImage) {
 }
 
 TEST(ReportJpegLibraryTest, HeaderVersionIsDotted) {
-    EXPECT_TRUE(std::regex_match(LinkedLibjpegHeaderVersion(), std::regex("[0-9]+\\.[0-9]+(\\.[0-9]+)?")));
+    EXPECT_TRUE(IsDottedVersion(LinkedLibjpegHeaderVersion())) << LinkedLibjpegHeaderVersion();
 }
 
 TEST(ReportJpegLibraryTest, ProbeReportsTheLibraryThatIsPresent) {
@@ -31,7 +49,7 @@ TEST(ReportJpegLibraryTest, ProbeReportsTheLibraryThatIsPresent) {
     const TJpegLibraryInfo info = ProbeJpegLibrary();
     EXPECT_EQ(info.TurboJpeg, turboPresent);
     EXPECT_EQ(info.Company, turboPresent ? kTurboJpegCompany : kLibjpegCompany);
-    EXPECT_TRUE(std::regex_match(info.Version, std::regex("[0-9]+\\.[0-9]+(\\.[0-9]+)?"))) << info.Version;
+    EXPECT_TRUE(IsDottedVersion(info.Version)) << info.Version;
 }
 
 TEST(ReportJpegLibraryTest, InstalledSourceReplacesTheProbe) {

@@ -36,10 +36,6 @@ TEST(ReportJpegLibraryTest, VersionMarkIsFoundInsideALibraryImage) {
     EXPECT_EQ(LibjpegTurboVersionMark("libjpeg-turbo version "), "");
 }
 
-TEST(ReportJpegLibraryTest, HeaderVersionIsDotted) {
-    EXPECT_TRUE(IsDottedVersion(LinkedLibjpegHeaderVersion())) << LinkedLibjpegHeaderVersion();
-}
-
 TEST(ReportJpegLibraryTest, ProbeReportsTheLibraryThatIsPresent) {
     void* handle = ::dlopen(kTurboJpegLibrary, RTLD_NOW | RTLD_LOCAL);
     const bool turboPresent = handle != nullptr;
@@ -50,15 +46,6 @@ TEST(ReportJpegLibraryTest, ProbeReportsTheLibraryThatIsPresent) {
     EXPECT_EQ(info.TurboJpeg, turboPresent);
     EXPECT_EQ(info.Company, turboPresent ? kTurboJpegCompany : kLibjpegCompany);
     EXPECT_TRUE(IsDottedVersion(info.Version)) << info.Version;
-}
-
-TEST(ReportJpegLibraryTest, InstalledSourceReplacesTheProbe) {
-    SetJpegLibrarySource([] { return TJpegLibraryInfo{true, "Encoder", "1.2.3"}; });
-    const TJpegLibraryInfo info = JpegLibraryInfo();
-    SetJpegLibrarySource(nullptr);
-    EXPECT_EQ(info.Company, "Encoder");
-    EXPECT_EQ(info.Version, "1.2.3");
-    EXPECT_EQ(JpegLibraryInfo().Company, ProbeJpegLibrary().Company);
 }
 
 } // namespace

@@ -79,13 +79,6 @@ TEST_F(MapiMailTest, DialogIsShownWithoutSenderOrRecipientsWhateverTheFlag) {
     EXPECT_TRUE(FProgram.Dialogs[0]);
 }
 
-TEST_F(MapiMailTest, SendReturnsAndKeepsTheProgramsResult) {
-    FProgram.Result = MAIL_E_ATTACHMENT_NOT_FOUND;
-    TMapiMail mail;
-    EXPECT_EQ(mail.Send(true), MAIL_E_ATTACHMENT_NOT_FOUND);
-    EXPECT_EQ(mail.Result, MAIL_E_ATTACHMENT_NOT_FOUND);
-}
-
 TEST_F(MapiMailTest, SendMailSplitsTheBodyIntoLines) {
     SendMail({}, {"a@example.org"}, {}, true, {}, "one\rtwo\nthree\r\nfour\r\n", "s", {});
     ASSERT_EQ(FProgram.Messages.size(), 1u);

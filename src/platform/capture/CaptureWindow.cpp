@@ -293,6 +293,11 @@ void TCaptureWindow::Wake() {
     FQueue->Arrived.notify_all();
 }
 
+size_t TCaptureWindow::PendingRequests() const {
+    std::lock_guard lock(FQueue->Lock);
+    return FQueue->Pending.size();
+}
+
 bool TCaptureWindow::event(QEvent* event) {
     if (event->type() == static_cast<QEvent::Type>(kServeEvent)) {
         ServeRequests();

@@ -78,6 +78,8 @@ public:
     bool WaitServing(const std::function<bool()>& done, int timeoutMs = -1);
     // Any thread: makes a WaitServing check its condition now (a thread calls it as it ends).
     void Wake();
+    // Requests of other threads waiting to be served.
+    size_t PendingRequests() const;
 
     // Owner thread: the connected driver, for tests and the preview.
     TCaptureDriver* Driver() const { return FDriver.get(); }

@@ -50,7 +50,8 @@ bool ErrorCallback(TCaptureWindow* window, int number, const char* text) {
 class CaptureWindowTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        Window = std::make_unique<TCaptureWindow>("Streamwright Capture Window", false, TWindowRect{-10, 5, 320, 160});
+        Window = std::make_unique<TCaptureWindow>("Streamwright Capture Window", false,
+                                                  TWindowRect{-10, 5, 320, 160});
     }
     void TearDown() override { TestPatternFaults().Reset(); }
 

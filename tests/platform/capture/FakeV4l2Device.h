@@ -59,7 +59,7 @@ public:
     uint32_t BytesPerLine() const {
         uint32_t bytes = PixelFormat == V4L2_PIX_FMT_BGR24 || PixelFormat == V4L2_PIX_FMT_RGB24 ? 3 * Width
                          : PixelFormat == V4L2_PIX_FMT_YUYV || PixelFormat == V4L2_PIX_FMT_UYVY ? 2 * Width
-                                                                                                 : Width;
+                                                                                                : Width;
         return bytes + LinePadding;
     }
     uint32_t ImageBytes() const {

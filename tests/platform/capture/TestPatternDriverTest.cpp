@@ -47,7 +47,8 @@ TEST_F(TestPatternDriverTest, OffersItsFormatsAndSizes) {
     EXPECT_EQ(caps.fHasDlgVideoSource, 1);
     EXPECT_EQ(caps.fHasDlgVideoDisplay, 0);
 
-    const uint32_t expectedBytes[] = {2 * 160 * 120, 160 * 120 + 2 * 80 * 60, 160 * 120 + 2 * 40 * 30, 160 * 3 * 120};
+    const uint32_t expectedBytes[] = {2 * 160 * 120, 160 * 120 + 2 * 80 * 60, 160 * 120 + 2 * 40 * 30,
+                                      160 * 3 * 120};
     for (size_t i = 0; i < TTestPatternDriver::Compressions().size(); ++i) {
         uint32_t compression = TTestPatternDriver::Compressions()[i];
         ASSERT_TRUE(driver.SetFormat(160, 120, compression));
@@ -175,7 +176,8 @@ TEST_F(TestPatternDriverTest, DialogsGoThroughThePrompts) {
     EXPECT_FALSE(driver.DialogVideoDisplay());
     EXPECT_TRUE(driver.DialogVideoCompression());
     ASSERT_EQ(prompts.Messages.size(), 1u);
-    EXPECT_EQ(prompts.Titles, (std::vector<std::string>{"Video Format", "Video Format", "Video Source", "Video Source"}));
+    EXPECT_EQ(prompts.Titles,
+              (std::vector<std::string>{"Video Format", "Video Format", "Video Source", "Video Source"}));
 }
 
 TEST_F(TestPatternDriverTest, TableEndsWithTheTestPattern) {

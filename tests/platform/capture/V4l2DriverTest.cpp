@@ -19,7 +19,8 @@ std::shared_ptr<TFakeCamera> Camera(std::vector<uint32_t> native, bool withConve
         camera->Formats.push_back({format, false});
     }
     if (withConversions) {
-        for (uint32_t format : {V4L2_PIX_FMT_RGB24, V4L2_PIX_FMT_BGR24, V4L2_PIX_FMT_YUV420, V4L2_PIX_FMT_YVU420}) {
+        for (uint32_t format :
+             {V4L2_PIX_FMT_RGB24, V4L2_PIX_FMT_BGR24, V4L2_PIX_FMT_YUV420, V4L2_PIX_FMT_YVU420}) {
             camera->Formats.push_back({format, true});
         }
     }
@@ -27,7 +28,8 @@ std::shared_ptr<TFakeCamera> Camera(std::vector<uint32_t> native, bool withConve
     return camera;
 }
 
-std::unique_ptr<TV4l2Driver> Connect(const std::shared_ptr<TFakeCamera>& camera, std::string* failure = nullptr) {
+std::unique_ptr<TV4l2Driver> Connect(const std::shared_ptr<TFakeCamera>& camera,
+                                     std::string* failure = nullptr) {
     return TV4l2Driver::Connect(camera, "/dev/video7", 2, failure);
 }
 
@@ -126,8 +128,9 @@ TEST(V4l2DriverTest, CameraWithoutUsableFormatIsRefused) {
 }
 
 TEST(V4l2DriverTest, IoctlFailureOnConnectUndoesEverything) {
-    const unsigned long requests[] = {0, VIDIOC_QUERYCAP, VIDIOC_G_FMT, VIDIOC_S_FMT, VIDIOC_REQBUFS,
-                                      VIDIOC_QUERYBUF, VIDIOC_QBUF, VIDIOC_STREAMON};
+    const unsigned long requests[] = {
+        0,           VIDIOC_QUERYCAP, VIDIOC_G_FMT, VIDIOC_S_FMT, VIDIOC_REQBUFS, VIDIOC_QUERYBUF,
+        VIDIOC_QBUF, VIDIOC_STREAMON};
     for (unsigned long request : requests) {
         auto camera = Camera({V4L2_PIX_FMT_YUYV});
         camera->FailingRequests.insert(request);

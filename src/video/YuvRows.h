@@ -19,10 +19,11 @@ void UyvyPixelsToBgr(const uint8_t* frame, size_t frameBytes, size_t firstPixel,
 void PlanarRowToBgr(const uint8_t* y, const uint8_t* u, const uint8_t* v, int chromaShift, size_t chromaCount,
                     size_t width, uint8_t* dst);
 
-enum class TYuvKernel { Scalar, Ssse3 };
+enum class TYuvKernel { Scalar, Ssse3, Avx2 };
 
-// The best kernel this processor runs; tests and benchmarks may force the scalar one.
+// The kernel in use: the best this processor runs, unless tests or benchmarks chose another.
 TYuvKernel ActiveYuvKernel();
+TYuvKernel BestYuvKernel();
 void SetYuvKernel(TYuvKernel kernel);
 bool YuvKernelSupported(TYuvKernel kernel);
 

@@ -73,7 +73,7 @@ protected:
         }
         SetYuvKernel(GetParam());
     }
-    void TearDown() override { SetYuvKernel(TYuvKernel::Ssse3); }
+    void TearDown() override { SetYuvKernel(BestYuvKernel()); }
 };
 
 TEST_P(VideoImageStreamTest, RawFramePassesUnchanged) {
@@ -305,9 +305,11 @@ TEST_P(VideoImageStreamTest, KernelMatchesDefinitionForAllValues) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Kernels, VideoImageStreamTest,
-                         ::testing::Values(TYuvKernel::Scalar, TYuvKernel::Ssse3),
+                         ::testing::Values(TYuvKernel::Scalar, TYuvKernel::Ssse3, TYuvKernel::Avx2),
                          [](const ::testing::TestParamInfo<TYuvKernel>& param) {
-                             return std::string(param.param == TYuvKernel::Scalar ? "Scalar" : "Ssse3");
+                             return std::string(param.param == TYuvKernel::Scalar  ? "Scalar"
+                                                : param.param == TYuvKernel::Ssse3 ? "Ssse3"
+                                                                                   : "Avx2");
                          });
 
 } // namespace

@@ -34,6 +34,8 @@ struct TWindowRect {
 // that the owner thread runs (from its event loop, or from WaitServing), like a message sent to a
 // window of another thread. A grab from another thread waits for the device's frame on the calling
 // thread and only takes the frame, runs the frame callback and requeues the buffer on the owner thread.
+// The window must outlive every call made from another thread: the owner destroys it only after such
+// threads have ended (waiting for them with WaitServing).
 class TCaptureWindow : public QObject {
 public:
     // The window exists only as a record of its place and visibility: with windows, the preview view

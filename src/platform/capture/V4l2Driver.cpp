@@ -638,9 +638,8 @@ bool TV4l2Driver::TakeFrame(const std::function<void(TVideoHdr&)>& deliver, TCap
     FFirstFrame = false;
     ++FFrames;
     deliver(header);
-    if (Xioctl(VIDIOC_QBUF, &newest) < 0) {
-        error = {kCapErrDevice, ErrnoText("VIDIOC_QBUF", errno)};
-    }
+    // The frame was delivered; a buffer that cannot go back shows up as the next grab's failure.
+    Xioctl(VIDIOC_QBUF, &newest);
     return true;
 }
 

@@ -1,0 +1,103 @@
+#pragma once
+
+#include "config/Configuration.h"
+#include "log/LogPost.h"
+#include "platform/shell/UniqueFd.h"
+#include "web/WebServer.h"
+
+#include <QObject>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace sw::test {
+
+// A temporary folder, removed with everything in it.
+class TTempDir {
+public:
+    TTempDir();
+    ~TTempDir();
+    const std::string& Path() const { return FPath; }
+    std::string File(const std::string& name) const { return FPath + "/" + name; }
+    void Write(const std::string& name, const std::string& content) const;
+
+private:
+    std::string FPath;
+};
+
+// Stands in for the engine's message window: keeps every posted log entry.
+class TLogCollector : public QObject {
+public:
+    bool event(QEvent* event) override;
+    // Processes the main thread's events until count entries are held or the time is up.
+    bool WaitForCount(size_t count, int timeoutMs);
+    std::vector<TAMLog> Entries;
+};
+
+struct THttpResponse {
+    bool Ok = false; // a whole status line and header block arrived
+    int Status = 0;
+    std::string StatusLine;
+    std::vector<std::pair<std::string, std::string>> Headers; // in arrival order
+    std::string Body;
+    bool Has(const std::string& name) const;
+    std::string Get(const std::string& name) const;
+    std::vector<std::string> Names() const;
+};
+
+// A blocking client socket on 127.0.0.1 with deadlines on every read.
+class TClient {
+public:
+    explicit TClient(int port, const std::string& sourceAddress = {});
+    bool Connected() const { return FFd.Valid(); }
+    int Fd() const { return FFd.Get(); }
+    bool Send(const std::string& bytes);
+    // Reads one response; the body is read by Content-Length (none for HEAD, 204 and a missing length).
+    THttpResponse Read(bool head = false, int timeoutMs = 5000);
+    // True when the server closed the connection (EOF or reset) within the time; anything read is
+    // appended to rest.
+    bool WaitClosed(int timeoutMs = 5000, std::string* rest = nullptr);
+    void Close() { FFd.Reset(); }
+
+private:
+    bool Fill(int timeoutMs);
+    TUniqueFd FFd;
+    std::string FPending;
+    bool FEof = false;
+};
+
+// Parses one response out of raw bytes, independently of the server's own code.
+THttpResponse ParseResponse(std::string& bytes, bool head);
+
+// A configuration with its own INI file whose "Web" / "Path" is the given folder.
+class TTestConfiguration {
+public:
+    explicit TTestConfiguration(const std::string& home);
+    ~TTestConfiguration();
+
+private:
+    TTempDir FIniDir;
+    std::unique_ptr<TConfiguration> FConfiguration;
+};
+
+// A web server on 127.0.0.1 with an OS-chosen port serving a temporary home directory.
+class TServerFixture {
+public:
+    explicit TServerFixture(TWebConnectionLimits connection = FastLimits(), TWebServerLimits server = {});
+    ~TServerFixture();
+    static TWebConnectionLimits FastLimits();
+
+    TTempDir Home;
+    TLogCollector Log;
+    TTestConfiguration Config{Home.Path()};
+    std::unique_ptr<TWebServer> Server;
+    int Port() const { return Server->LocalPort(); }
+    // Waits until the server's connection threads have all finished.
+    bool WaitIdle(int timeoutMs);
+};
+
+// Entries of /proc/self/fd.
+int OpenDescriptorCount();
+
+} // namespace sw::test

@@ -25,8 +25,14 @@ struct TWebServerLimits {
 using TWebGetThread =
     std::function<std::unique_ptr<TWebServerThread>(TUniqueFd connection, const std::string& remoteAddress)>;
 
-// The blocking web server: one listening socket, an accepting thread ("web-accept") and one thread per
-// connection. Close asks every connection thread to end, closes its connection and joins it.
+// The blocking web server and its threads:
+// - "web-accept" waits on the listening socket and a wake descriptor; it refuses connections over the
+//   limits, asks TWebGetThread for a thread per accepted connection and joins finished threads. Out of
+//   descriptors it retries every 100 ms instead of spinning on a backlog it cannot take.
+// - "web-conn", one per connection, serves requests (TWebServerThread). It waits in poll() on its
+//   socket only, and reaches the engine only by posting log entries to the message window.
+// Close: wakes and joins "web-accept" (no new connections), then asks every connection thread to end,
+// which shuts its socket down so that any poll, read or write returns, and joins them all.
 class TWebServer {
 public:
     explicit TWebServer(TWebGetThread getThread, TWebServerLimits limits = {});

@@ -5,12 +5,14 @@
 #include "config/Configuration.h"
 #include "log/LogFormat.h"
 #include "log/LogPost.h"
-#include "web/WebServer.h"
+#include "platform/net/ThreadedServer.h"
+#include "web/WebServerThread.h"
 
 #include <QCoreApplication>
 #include <QEvent>
 #include <cstdio>
 #include <deque>
+#include <exception>
 #include <thread>
 #include <unistd.h>
 
@@ -51,14 +53,16 @@ int main(int argc, char** argv) {
 
     TLogWindow window;
     sw::TMessageWindow messageWindow = &window;
-    sw::TWebServer server([messageWindow](sw::TUniqueFd socket, const std::string& address) {
+    sw::TThreadedServer server;
+    server.Port = std::atoi(argv[2]);
+    server.BindAddress = "127.0.0.1";
+    server.OnGetThread = [messageWindow](sw::TUniqueFd socket, const std::string& address) {
         return sw::CreateWebServerThread(std::move(socket), address, messageWindow);
-    });
-    server.SetPort(std::atoi(argv[2]));
-    server.SetBindAddress("127.0.0.1");
-    std::string error;
-    if (!server.Open(&error)) {
-        std::fprintf(stderr, "%s\n", error.c_str());
+    };
+    try {
+        server.Open();
+    } catch (const std::exception& error) {
+        std::fprintf(stderr, "%s\n", error.what());
         return 1;
     }
     std::printf("%d\n", server.LocalPort());

@@ -10,11 +10,10 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <fcntl.h>
 #include <poll.h>
-#include <pthread.h>
 #include <strings.h>
 #include <sys/socket.h>
-#include <system_error>
 
 namespace sw {
 
@@ -57,47 +56,16 @@ int MillisecondsUntil(std::chrono::steady_clock::time_point deadline) {
 
 TWebServerThread::TWebServerThread(TUniqueFd connection, std::string remoteAddress,
                                    TWebConnectionLimits limits)
-    : FSocket(std::move(connection)), FRemoteAddress(std::move(remoteAddress)), FLimits(limits) {}
-
-TWebServerThread::~TWebServerThread() {
-    Terminate();
-    WaitFor();
-}
-
-bool TWebServerThread::Start() {
-    if (FThread.joinable() || FFinished.load()) {
-        return false;
-    }
-    try {
-        FThread = std::thread([this] { Execute(); });
-    } catch (const std::system_error&) {
-        std::lock_guard<std::mutex> lock(FSocketLock);
-        FSocket.Reset();
-        FFinished = true;
-        return false;
-    }
-    return true;
-}
-
-void TWebServerThread::Terminate() {
-    FTerminated = true;
-    std::lock_guard<std::mutex> lock(FSocketLock);
-    if (FSocket) {
-        ::shutdown(FSocket.Get(), SHUT_RDWR);
-    }
-}
-
-void TWebServerThread::WaitFor() {
-    if (FThread.joinable()) {
-        FThread.join();
-    }
-}
+    : TServerThread(std::move(connection), std::move(remoteAddress)), FLimits(limits) {}
 
 void TWebServerThread::Execute() {
-    ::pthread_setname_np(::pthread_self(), "web-conn");
+    // Every wait is a poll() that the server's Close can end; a blocking call could not be woken.
+    int flags = ::fcntl(SocketHandle(), F_GETFL);
+    if (flags < 0 || ::fcntl(SocketHandle(), F_SETFL, flags | O_NONBLOCK) != 0) {
+        return;
+    }
     ServeConnection();
-    CloseConnection();
-    FFinished = true;
+    Linger();
 }
 
 void TWebServerThread::ServeConnection() {
@@ -114,11 +82,7 @@ void TWebServerThread::ServeConnection() {
         if (TClock::now() >= deadline) {
             break;
         }
-        TWaitResult result = Wait(POLLIN, MillisecondsUntil(deadline));
-        if (result == TWaitResult::Stop) {
-            break;
-        }
-        if (result == TWaitResult::Ready) {
+        if (WaitReadable(MillisecondsUntil(deadline))) {
             ReadRequestData();
         }
     }
@@ -128,7 +92,7 @@ void TWebServerThread::ServeConnection() {
 
 void TWebServerThread::ReadRequestData() {
     FReadBuffer.resize(kReadBytes);
-    ssize_t n = ::recv(FSocket.Get(), FReadBuffer.data(), FReadBuffer.size(), 0);
+    ssize_t n = ::recv(SocketHandle(), FReadBuffer.data(), FReadBuffer.size(), 0);
     if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR)) {
         return;
     }
@@ -205,7 +169,7 @@ void TWebServerThread::HandleRequest() {
 
     std::vector<std::string> report = {
         "Status code: " + std::to_string(Response->StatusCode),
-        "Remote Address: " + FRemoteAddress,
+        "Remote Address: " + RemoteAddress(),
         "Agent: " + Request->GetHeader(kRequestUserAgent),
     };
     PostLogEntry(llInformation, MethodMessage(Request->Method), Request->URI, ToCommaText(report));
@@ -245,40 +209,32 @@ void TWebServerThread::PostLogEntry(uint8_t level, uint8_t message, const std::s
     ::sw::PostLogEntry(LogWindow, level, message, Now(), detail, values);
 }
 
-TWebServerThread::TWaitResult TWebServerThread::Wait(short events, int timeoutMs) {
+bool TWebServerThread::WaitWritable(int timeoutMs) {
     struct pollfd item {};
-    item.fd = FSocket.Get();
-    item.events = events;
+    item.fd = SocketHandle();
+    item.events = POLLOUT;
     for (;;) {
         if (Terminated()) {
-            return TWaitResult::Stop;
+            return false;
         }
         int result = ::poll(&item, 1, timeoutMs);
-        if (Terminated()) {
-            return TWaitResult::Stop;
+        if (result < 0 && errno == EINTR) {
+            continue;
         }
-        if (result > 0) {
-            return TWaitResult::Ready;
-        }
-        if (result == 0) {
-            return TWaitResult::Timeout;
-        }
-        if (errno != EINTR) {
-            return TWaitResult::Stop;
-        }
+        return result > 0 && !Terminated();
     }
 }
 
 bool TWebServerThread::WriteAll(std::string_view data) {
     size_t sent = 0;
     while (sent < data.size()) {
-        ssize_t n = ::send(FSocket.Get(), data.data() + sent, data.size() - sent, MSG_NOSIGNAL);
+        ssize_t n = ::send(SocketHandle(), data.data() + sent, data.size() - sent, MSG_NOSIGNAL);
         if (n > 0) {
             sent += static_cast<size_t>(n);
         } else if (n < 0 && errno == EINTR) {
             continue;
         } else if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
-            if (Wait(POLLOUT, FLimits.WriteTimeoutMs) != TWaitResult::Ready) {
+            if (!WaitWritable(FLimits.WriteTimeoutMs)) {
                 return false;
             }
         } else {
@@ -288,38 +244,33 @@ bool TWebServerThread::WriteAll(std::string_view data) {
     return true;
 }
 
-void TWebServerThread::CloseConnection() {
+void TWebServerThread::Linger() {
     // Closing with unread input makes the kernel send a reset, which can destroy the response the peer
-    // has not read yet (a 413 while it is still sending the body); so stop sending, drain, then close.
-    if (FSocket && FConnected && !KeepAlive && !Terminated()) {
-        ::shutdown(FSocket.Get(), SHUT_WR);
-        auto deadline = TClock::now() + std::chrono::milliseconds(FLimits.LingerMs);
-        size_t drained = 0;
-        FReadBuffer.resize(kReadBytes);
-        while (drained < kMaxLingerBytes && Wait(POLLIN, MillisecondsUntil(deadline)) == TWaitResult::Ready) {
-            ssize_t n = ::recv(FSocket.Get(), FReadBuffer.data(), FReadBuffer.size(), 0);
-            if (n < 0 && (errno == EAGAIN || errno == EINTR)) {
-                continue;
-            }
-            if (n <= 0) {
-                break;
-            }
-            drained += static_cast<size_t>(n);
-        }
+    // has not read yet (a 413 while it is still sending the body); so stop sending and drain first.
+    if (!FConnected || KeepAlive || Terminated()) {
+        return;
     }
-    std::lock_guard<std::mutex> lock(FSocketLock);
-    FSocket.Reset();
+    ::shutdown(SocketHandle(), SHUT_WR);
+    auto deadline = TClock::now() + std::chrono::milliseconds(FLimits.LingerMs);
+    size_t drained = 0;
+    FReadBuffer.resize(kReadBytes);
+    while (drained < kMaxLingerBytes && WaitReadable(MillisecondsUntil(deadline))) {
+        ssize_t n = ::recv(SocketHandle(), FReadBuffer.data(), FReadBuffer.size(), 0);
+        if (n < 0 && (errno == EAGAIN || errno == EINTR)) {
+            continue;
+        }
+        if (n <= 0) {
+            break;
+        }
+        drained += static_cast<size_t>(n);
+    }
 }
 
-std::unique_ptr<TWebServerThread> CreateWebServerThread(TUniqueFd connection,
-                                                        const std::string& remoteAddress,
-                                                        TMessageWindow logWindow,
-                                                        const TWebConnectionLimits& limits) {
+std::unique_ptr<TServerThread> CreateWebServerThread(TUniqueFd connection, const std::string& remoteAddress,
+                                                     TMessageWindow logWindow,
+                                                     const TWebConnectionLimits& limits) {
     auto thread = std::make_unique<TWebServerThread>(std::move(connection), remoteAddress, limits);
     thread->LogWindow = logWindow;
-    if (!thread->Start()) {
-        return nullptr;
-    }
     return thread;
 }
 

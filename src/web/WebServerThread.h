@@ -1,18 +1,16 @@
 #pragma once
 
 #include "log/LogPost.h"
+#include "platform/net/ThreadedServer.h"
 #include "platform/shell/UniqueFd.h"
 #include "web/WebRequest.h"
 #include "web/WebResponse.h"
 
-#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <memory>
-#include <mutex>
 #include <string>
 #include <string_view>
-#include <thread>
 
 namespace sw {
 
@@ -24,30 +22,20 @@ struct TWebConnectionLimits {
     int LingerMs = 2000;         // after our last response, drain what the peer still sends before closing
 };
 
-// Serves one accepted connection on its own thread: reads requests, answers each with a file of the
-// home directory ("Web" / "Path") or an error, and posts one log entry per request to LogWindow.
-class TWebServerThread {
+// Serves one accepted connection of the web server (TThreadedServer) on its own thread: reads
+// requests, answers each with a file of the home directory ("Web" / "Path") or an error, and posts
+// one log entry per request to LogWindow. It waits only in poll(), which the server's Close wakes by
+// terminating the thread and shutting the connection down. The server joins the thread before it
+// destroys the object.
+class TWebServerThread : public TServerThread {
 public:
-    // The thread is created suspended; Start runs it.
     TWebServerThread(TUniqueFd connection, std::string remoteAddress, TWebConnectionLimits limits = {});
-    virtual ~TWebServerThread();
-    TWebServerThread(const TWebServerThread&) = delete;
-    TWebServerThread& operator=(const TWebServerThread&) = delete;
 
-    // Where log entries go; set before Start.
+    // Where log entries go; set before the thread starts.
     TMessageWindow LogWindow = nullptr;
 
-    // False when the thread could not be created; the connection is then closed at once.
-    bool Start();
-    // Asks the thread to end and wakes it from any wait by shutting the connection down. Any thread.
-    void Terminate();
-    void WaitFor();
-    bool Terminated() const { return FTerminated.load(); }
-    // The connection routine has returned and the connection is closed.
-    bool Finished() const { return FFinished.load(); }
-    const std::string& RemoteAddress() const { return FRemoteAddress; }
-
 protected:
+    void Execute() override;
     void ServeConnection();
     void ReadRequestData();
     void HandleRequest();
@@ -59,21 +47,13 @@ protected:
 
 private:
     using TClock = std::chrono::steady_clock;
-    enum class TWaitResult { Ready, Timeout, Stop };
 
-    void Execute();
-    TWaitResult Wait(short events, int timeoutMs);
+    bool WaitWritable(int timeoutMs);
     bool WriteAll(std::string_view data);
     void SendResponse();
-    void CloseConnection();
+    void Linger();
 
-    std::mutex FSocketLock; // guards closing FSocket against Terminate's shutdown
-    TUniqueFd FSocket;
-    std::string FRemoteAddress;
     TWebConnectionLimits FLimits;
-    std::thread FThread;
-    std::atomic<bool> FTerminated{false};
-    std::atomic<bool> FFinished{false};
     bool FConnected = true;
     bool FRequestStarted = false;
     TClock::time_point FRequestStart;
@@ -82,11 +62,10 @@ private:
     std::string FWriteBuffer;
 };
 
-// The engine's part of an accepted connection: creates the thread suspended, hands it the message
-// window for its log entries and starts it. nullptr when it could not be started.
-std::unique_ptr<TWebServerThread> CreateWebServerThread(TUniqueFd connection,
-                                                        const std::string& remoteAddress,
-                                                        TMessageWindow logWindow,
-                                                        const TWebConnectionLimits& limits = {});
+// The engine's part of an accepted web connection (ServerSocketWebGetThread): the thread object for
+// it, holding the message window for its log entries. The server starts it.
+std::unique_ptr<TServerThread> CreateWebServerThread(TUniqueFd connection, const std::string& remoteAddress,
+                                                     TMessageWindow logWindow,
+                                                     const TWebConnectionLimits& limits = {});
 
 } // namespace sw

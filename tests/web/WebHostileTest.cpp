@@ -144,29 +144,30 @@ TEST(WebLimitsTest, ThreadsAreBoundedInTotalAndPerAddress) {
     TWebConnectionLimits fast = TServerFixture::FastLimits();
     fast.IdleTimeoutMs = 2500;
     TServerFixture s(fast);
+    ASSERT_EQ(s.Server->MaxThreads, 256u);
+    ASSERT_EQ(s.Server->MaxThreadsPerAddress, 32u);
     s.Home.Write("index.htm", "x");
     std::vector<std::unique_ptr<TClient>> clients;
     for (int i = 0; i < 300; ++i) {
         clients.push_back(std::make_unique<TClient>(s.Port(), "127.0.0." + std::to_string(2 + i / 30)));
         ASSERT_TRUE(clients.back()->Connected()) << i;
     }
+    auto countClosed = [&clients] {
+        int closed = 0;
+        for (auto& client : clients) {
+            closed += ClosedNow(client->Fd()) ? 1 : 0;
+        }
+        return closed;
+    };
     auto deadline = TClock::now() + 5s;
-    while (s.Server->ConnectionCount() + static_cast<int>(s.Server->RefusedCount()) < 300 &&
-           TClock::now() < deadline) {
+    while ((s.Connections() < 256 || countClosed() < 44) && TClock::now() < deadline) {
         std::this_thread::sleep_for(10ms);
     }
-    EXPECT_EQ(s.Server->ConnectionCount(), 256);
-    EXPECT_EQ(s.Server->RefusedCount(), 44u);
     std::this_thread::sleep_for(100ms);
-    int closed = 0;
-    for (size_t i = 0; i < clients.size(); ++i) {
-        bool isClosed = ClosedNow(clients[i]->Fd());
-        closed += isClosed ? 1 : 0;
-        if (i == 256) {
-            EXPECT_TRUE(isClosed) << "the 257th connection is closed at once";
-        }
-    }
-    EXPECT_EQ(closed, 44);
+    EXPECT_EQ(s.Connections(), 256);
+    EXPECT_EQ(countClosed(), 44);
+    EXPECT_TRUE(ClosedNow(clients[256]->Fd())) << "the 257th connection is closed at once";
+    EXPECT_FALSE(ClosedNow(clients[255]->Fd()));
 
     EXPECT_TRUE(s.WaitIdle(6000)) << "every thread ends after the idle timeout";
     clients.clear();
@@ -176,11 +177,11 @@ TEST(WebLimitsTest, ThreadsAreBoundedInTotalAndPerAddress) {
         same.push_back(std::make_unique<TClient>(s.Port(), "127.0.0.77"));
     }
     deadline = TClock::now() + 5s;
-    while (s.Server->ConnectionCount() < 32 && TClock::now() < deadline) {
+    while (s.Connections() < 32 && TClock::now() < deadline) {
         std::this_thread::sleep_for(10ms);
     }
     std::this_thread::sleep_for(200ms);
-    EXPECT_EQ(s.Server->ConnectionCount(), 32);
+    EXPECT_EQ(s.Connections(), 32);
     TClient elsewhere(s.Port(), "127.0.0.78");
     ASSERT_TRUE(elsewhere.Send(KeepAliveGet("/index.htm")));
     EXPECT_EQ(elsewhere.Read().Status, 200) << "another address is still served";
@@ -191,22 +192,23 @@ TEST(WebLimitsTest, AConnectionWhoseThreadFailsIsClosedAndAcceptingGoesOn) {
     home.Write("index.htm", "ok");
     TTestConfiguration config(home.Path());
     std::atomic<int> calls{0};
-    TWebServer server(
-        [&calls](TUniqueFd socket, const std::string& address) -> std::unique_ptr<TWebServerThread> {
-            if (calls++ % 2 == 0) {
-                return nullptr;
-            }
-            return CreateWebServerThread(std::move(socket), address, nullptr);
-        });
-    server.SetPort(0);
-    server.SetBindAddress("127.0.0.1");
-    ASSERT_TRUE(server.Open());
+    TThreadedServer server;
+    server.Port = 0;
+    server.BindAddress = "127.0.0.1";
+    server.OnGetThread = [&calls](TUniqueFd socket,
+                                  const std::string& address) -> std::unique_ptr<TServerThread> {
+        if (calls++ % 2 == 0) {
+            return nullptr;
+        }
+        return CreateWebServerThread(std::move(socket), address, nullptr);
+    };
+    server.Open();
     TClient refused(server.LocalPort());
     EXPECT_TRUE(refused.WaitClosed(2000));
     TClient served(server.LocalPort());
     ASSERT_TRUE(served.Send(KeepAliveGet("/index.htm")));
     EXPECT_EQ(served.Read().Body, "ok");
-    EXPECT_EQ(server.RefusedCount(), 1u);
+    EXPECT_EQ(calls.load(), 2);
 }
 
 TEST_F(WebHostileTest, PipelinedRequestsAreAnsweredInOrder) {

@@ -1,7 +1,10 @@
 // A web server in a process of its own for tests that must limit the process (descriptors):
 // serves argv[1] on 127.0.0.1, prints the port, runs until standard input closes.
 #include "config/Configuration.h"
-#include "web/WebServer.h"
+#include "platform/net/ThreadedServer.h"
+#include "web/WebServerThread.h"
+
+#include <exception>
 
 #include <cstdio>
 #include <unistd.h>
@@ -17,14 +20,16 @@ int main(int argc, char** argv) {
     sw::SetConfiguration(&configuration);
     sw::TWebConnectionLimits limits;
     limits.IdleTimeoutMs = 3000;
-    sw::TWebServer server([&limits](sw::TUniqueFd socket, const std::string& address) {
+    sw::TThreadedServer server;
+    server.Port = 0;
+    server.BindAddress = "127.0.0.1";
+    server.OnGetThread = [&limits](sw::TUniqueFd socket, const std::string& address) {
         return sw::CreateWebServerThread(std::move(socket), address, nullptr, limits);
-    });
-    server.SetPort(0);
-    server.SetBindAddress("127.0.0.1");
-    std::string error;
-    if (!server.Open(&error)) {
-        std::fprintf(stderr, "%s\n", error.c_str());
+    };
+    try {
+        server.Open();
+    } catch (const std::exception& error) {
+        std::fprintf(stderr, "%s\n", error.what());
         return 1;
     }
     std::printf("%d\n", server.LocalPort());

@@ -219,19 +219,16 @@ TTestConfiguration::~TTestConfiguration() {
     SetConfiguration(nullptr);
 }
 
-TServerFixture::TServerFixture(TWebConnectionLimits connection, TWebServerLimits server) {
+TServerFixture::TServerFixture(TWebConnectionLimits connection) {
     TMessageWindow window = &Log;
-    Server = std::make_unique<TWebServer>(
-        [window, connection](TUniqueFd socket, const std::string& address) {
-            return CreateWebServerThread(std::move(socket), address, window, connection);
-        },
-        server);
-    Server->SetPort(0);
-    Server->SetBindAddress("127.0.0.1");
-    std::string error;
-    if (!Server->Open(&error)) {
-        throw std::runtime_error("server did not open: " + error);
-    }
+    Server = std::make_unique<TThreadedServer>();
+    Server->Port = 0;
+    Server->BindAddress = "127.0.0.1";
+    Server->OnGetThread = [window, connection](TUniqueFd socket, const std::string& address) {
+        return CreateWebServerThread(std::move(socket), address, window, connection);
+    };
+    Server->Open();
+    FPort = Server->LocalPort();
 }
 
 TServerFixture::~TServerFixture() {
@@ -249,7 +246,7 @@ TWebConnectionLimits TServerFixture::FastLimits() {
 
 bool TServerFixture::WaitIdle(int timeoutMs) {
     auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-    while (Server->ConnectionCount() > 0) {
+    while (Server->ThreadCount() > 0) {
         if (std::chrono::steady_clock::now() >= deadline) {
             return false;
         }

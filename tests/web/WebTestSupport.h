@@ -2,8 +2,9 @@
 
 #include "config/Configuration.h"
 #include "log/LogPost.h"
+#include "platform/net/ThreadedServer.h"
 #include "platform/shell/UniqueFd.h"
-#include "web/WebServer.h"
+#include "web/WebServerThread.h"
 
 #include <QObject>
 #include <map>
@@ -84,17 +85,21 @@ private:
 // A web server on 127.0.0.1 with an OS-chosen port serving a temporary home directory.
 class TServerFixture {
 public:
-    explicit TServerFixture(TWebConnectionLimits connection = FastLimits(), TWebServerLimits server = {});
+    explicit TServerFixture(TWebConnectionLimits connection = FastLimits());
     ~TServerFixture();
     static TWebConnectionLimits FastLimits();
 
     TTempDir Home;
     TLogCollector Log;
     TTestConfiguration Config{Home.Path()};
-    std::unique_ptr<TWebServer> Server;
-    int Port() const { return Server->LocalPort(); }
+    std::unique_ptr<TThreadedServer> Server;
+    int Port() const { return FPort; }
     // Waits until the server's connection threads have all finished.
     bool WaitIdle(int timeoutMs);
+    int Connections() const { return static_cast<int>(Server->ThreadCount()); }
+
+private:
+    int FPort = 0;
 };
 
 // Entries of /proc/self/fd.

@@ -10,6 +10,8 @@
 namespace sw {
 namespace {
 
+using test::WriteHomeFile;
+
 using TPairs = std::vector<std::pair<std::string, std::string>>;
 
 TAddContentType Into(TPairs& pairs) {
@@ -91,8 +93,8 @@ TEST(MimeSourcesTest, Globs2File) {
 
 TEST(MimeSourcesTest, PassesInOrderOfPrecedence) {
     test::TTempDir dir;
-    dir.Write("mime.types", "text/from-mime-types htm\n");
-    dir.Write("globs2", "50:text/from-globs:*.htm\n50:text/from-globs:*.only-globs\n");
+    WriteHomeFile(dir, "mime.types", "text/from-mime-types htm\n");
+    WriteHomeFile(dir, "globs2", "50:text/from-globs:*.htm\n50:text/from-globs:*.only-globs\n");
     TContentTypes types;
     auto add = [&types](const std::string& type, const std::string& extension) {
         types.Add(type, extension);

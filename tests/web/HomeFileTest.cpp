@@ -10,6 +10,8 @@
 namespace sw {
 namespace {
 
+using test::WriteHomeFile;
+
 TEST(HomeFileTest, UriPath) {
     EXPECT_EQ(UriPath("/index.htm"), "/index.htm");
     EXPECT_EQ(UriPath("http://host/index.htm"), "/index.htm");
@@ -24,11 +26,11 @@ class HomeFileModes : public ::testing::TestWithParam<TResolveMode> {
 protected:
     void SetUp() override {
         Home = Root.Path() + "/home";
-        Root.Write("secret.txt", "outside");
-        Root.Write("outdir/secret.txt", "outside too");
-        Root.Write("home/index.htm", "hello");
-        Root.Write("home/sub/page.htm", "sub page");
-        Root.Write("home/empty.txt", "");
+        WriteHomeFile(Root, "secret.txt", "outside");
+        WriteHomeFile(Root, "outdir/secret.txt", "outside too");
+        WriteHomeFile(Root, "home/index.htm", "hello");
+        WriteHomeFile(Root, "home/sub/page.htm", "sub page");
+        WriteHomeFile(Root, "home/empty.txt", "");
         ASSERT_EQ(::symlink((Root.Path() + "/secret.txt").c_str(), (Home + "/link-out").c_str()), 0);
         ASSERT_EQ(::symlink("../secret.txt", (Home + "/rel-link-out").c_str()), 0);
         ASSERT_EQ(::symlink((Root.Path() + "/outdir").c_str(), (Home + "/dir-out").c_str()), 0);
@@ -68,7 +70,7 @@ TEST_P(HomeFileModes, RefusesEverythingElseWith404) {
 }
 
 TEST_P(HomeFileModes, UnreadableFileIs403) {
-    Root.Write("home/locked.txt", "x");
+    WriteHomeFile(Root, "home/locked.txt", "x");
     ASSERT_EQ(::chmod((Home + "/locked.txt").c_str(), 0), 0);
     if (::geteuid() != 0) {
         EXPECT_EQ(Open("/locked.txt").Status, 403);
@@ -98,7 +100,7 @@ TEST_P(HomeFileModes, UnreadableFileIs403) {
 TEST_P(HomeFileModes, FileContentSourceReadsTheWholeFile) {
     std::string text(200000, 'q');
     text[199999] = 'z';
-    Root.Write("home/big.bin", text);
+    WriteHomeFile(Root, "home/big.bin", text);
     THomeFile file = Open("/big.bin");
     ASSERT_EQ(file.Status, 200);
     TFileContentSource source(std::move(file.Fd), file.Size);

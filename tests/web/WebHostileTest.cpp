@@ -35,8 +35,8 @@ std::string KeepAliveGet(const std::string& uri) {
 class WebHostileTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        S.Home.Write("index.htm", "<p>home</p>");
-        Outside.Write("secret.txt", "TOPSECRET");
+        WriteHomeFile(S.Home, "index.htm", "<p>home</p>");
+        WriteHomeFile(Outside, "secret.txt", "TOPSECRET");
         ASSERT_EQ(::symlink(Outside.File("secret.txt").c_str(), S.Home.File("link-out").c_str()), 0);
         ASSERT_EQ(::symlink(Outside.Path().c_str(), S.Home.File("dir-out").c_str()), 0);
     }
@@ -146,7 +146,7 @@ TEST(WebLimitsTest, ThreadsAreBoundedInTotalAndPerAddress) {
     TServerFixture s(fast);
     ASSERT_EQ(s.Server->MaxThreads, 256u);
     ASSERT_EQ(s.Server->MaxThreadsPerAddress, 32u);
-    s.Home.Write("index.htm", "x");
+    WriteHomeFile(s.Home, "index.htm", "x");
     std::vector<std::unique_ptr<TClient>> clients;
     for (int i = 0; i < 300; ++i) {
         clients.push_back(std::make_unique<TClient>(s.Port(), "127.0.0." + std::to_string(2 + i / 30)));
@@ -189,7 +189,7 @@ TEST(WebLimitsTest, ThreadsAreBoundedInTotalAndPerAddress) {
 
 TEST(WebLimitsTest, AConnectionWhoseThreadFailsIsClosedAndAcceptingGoesOn) {
     TTempDir home;
-    home.Write("index.htm", "ok");
+    WriteHomeFile(home, "index.htm", "ok");
     TTestConfiguration config(home.Path());
     std::atomic<int> calls{0};
     TThreadedServer server;
@@ -212,7 +212,7 @@ TEST(WebLimitsTest, AConnectionWhoseThreadFailsIsClosedAndAcceptingGoesOn) {
 }
 
 TEST_F(WebHostileTest, PipelinedRequestsAreAnsweredInOrder) {
-    S.Home.Write("b.txt", "second file");
+    WriteHomeFile(S.Home, "b.txt", "second file");
     TClient client(S.Port());
     ASSERT_TRUE(client.Send(KeepAliveGet("/index.htm") +
                             "HEAD /b.txt HTTP/1.1\r\nConnection: Keep-Alive\r\n\r\n" +
@@ -226,7 +226,7 @@ TEST_F(WebHostileTest, PipelinedRequestsAreAnsweredInOrder) {
     EXPECT_EQ(third.Body, "second file");
     EXPECT_FALSE(third.Has("Connection"));
     EXPECT_TRUE(client.WaitClosed());
-    ASSERT_TRUE(S.Log.WaitForCount(3, 3000));
+    ASSERT_TRUE(WaitForEntries(S.Log, 3, 3000));
     EXPECT_EQ(S.Log.Entries[0].Detail, "/index.htm");
     EXPECT_EQ(S.Log.Entries[1].Message, lmWebHead);
     EXPECT_EQ(S.Log.Entries[2].Message, lmWebGet);
@@ -276,13 +276,13 @@ TEST_F(WebHostileTest, FramingAttacks) {
         EXPECT_EQ(response.Status, 400);
         EXPECT_TRUE(client.WaitClosed(3000));
     }
-    ASSERT_TRUE(S.Log.WaitForCount(5, 3000));
-    S.Log.WaitForCount(6, 200);
+    ASSERT_TRUE(WaitForEntries(S.Log, 5, 3000));
+    WaitForEntries(S.Log, 6, 200);
     EXPECT_EQ(S.Log.Entries.size(), 5u);
 }
 
 TEST_F(WebHostileTest, PeerResettingMidResponseLeaksNothing) {
-    S.Home.Write("big.bin", std::string(16 * 1024 * 1024, 'z'));
+    WriteHomeFile(S.Home, "big.bin", std::string(16 * 1024 * 1024, 'z'));
     // Warm the process-wide tables so their one-time descriptors do not count.
     {
         TClient warm(S.Port());
@@ -383,7 +383,7 @@ private:
 
 TEST(WebExhaustionTest, OutOfDescriptorsTheServerWaitsWithoutSpinningAndRecovers) {
     TTempDir home;
-    home.Write("index.htm", "still here");
+    WriteHomeFile(home, "index.htm", "still here");
     TTempDir iniDir;
     TLimitedServer server(home.Path(), iniDir.File("limited.ini"));
     ASSERT_GT(server.Port(), 0);

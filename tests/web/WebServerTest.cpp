@@ -13,10 +13,10 @@ using TNames = std::vector<std::string>;
 class WebServerTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        S.Home.Write("index.htm", "<html>hello</html>");
-        S.Home.Write("empty.htm", "");
-        S.Home.Write("data.unknownext", "raw");
-        S.Home.Write("k.zzz", std::string(1000, 'k'));
+        WriteHomeFile(S.Home, "index.htm", "<html>hello</html>");
+        WriteHomeFile(S.Home, "empty.htm", "");
+        WriteHomeFile(S.Home, "data.unknownext", "raw");
+        WriteHomeFile(S.Home, "k.zzz", std::string(1000, 'k'));
     }
     std::string Get(const std::string& uri, const std::string& extra = {}) {
         return "GET " + uri + " HTTP/1.1\r\nHost: test\r\nUser-Agent: test-agent/1.0\r\n" + extra + "\r\n";
@@ -165,8 +165,8 @@ TEST_F(WebServerTest, EachRequestPostsOneInformationEntry) {
     ASSERT_TRUE(other.Send("BREW /pot HTTP/1.1\r\n\r\n"));
     ASSERT_TRUE(other.Read().Ok);
 
-    ASSERT_TRUE(S.Log.WaitForCount(4, 5000));
-    S.Log.WaitForCount(5, 200);
+    ASSERT_TRUE(WaitForEntries(S.Log, 4, 5000));
+    WaitForEntries(S.Log, 5, 200);
     ASSERT_EQ(S.Log.Entries.size(), 4u);
     struct TExpected {
         uint8_t Message;
@@ -195,7 +195,7 @@ TEST_F(WebServerTest, LargeFileArrivesByteForByte) {
         x = x * 1103515245 + 12345;
         c = static_cast<char>(x >> 24);
     }
-    S.Home.Write("big.bin", content);
+    WriteHomeFile(S.Home, "big.bin", content);
     TClient client(S.Port());
     ASSERT_TRUE(client.Send(Get("/big.bin", "Connection: Keep-Alive\r\n")));
     THttpResponse response = client.Read(false, 20000);
@@ -206,7 +206,7 @@ TEST_F(WebServerTest, LargeFileArrivesByteForByte) {
 
 TEST_F(WebServerTest, HomeDirectoryIsReadAfreshForEveryRequest) {
     TTempDir other;
-    other.Write("index.htm", "other home");
+    WriteHomeFile(other, "index.htm", "other home");
     TClient client(S.Port());
     ASSERT_TRUE(client.Send(Get("/index.htm", "Connection: Keep-Alive\r\n")));
     EXPECT_EQ(client.Read().Body, "<html>hello</html>");

@@ -6,7 +6,6 @@
 #include <cerrno>
 #include <chrono>
 #include <cstdlib>
-#include <dirent.h>
 #include <filesystem>
 #include <fstream>
 #include <netinet/in.h>
@@ -18,46 +17,14 @@
 
 namespace sw::test {
 
-TTempDir::TTempDir() {
-    std::string pattern = (std::filesystem::temp_directory_path() / "sw-web-XXXXXX").string();
-    if (!::mkdtemp(pattern.data())) {
-        throw std::runtime_error("mkdtemp failed");
-    }
-    FPath = pattern;
-}
-
-TTempDir::~TTempDir() {
-    std::error_code ignored;
-    std::filesystem::remove_all(FPath, ignored);
-}
-
-void TTempDir::Write(const std::string& name, const std::string& content) const {
-    std::filesystem::path path = std::filesystem::path(FPath) / name;
+void WriteHomeFile(const TTempDir& dir, const std::string& name, const std::string& content) {
+    std::filesystem::path path = std::filesystem::path(dir.Path()) / name;
     std::filesystem::create_directories(path.parent_path());
-    std::ofstream(path, std::ios::binary) << content;
+    WriteFile(path.string(), content);
 }
 
-bool TLogCollector::event(QEvent* event) {
-    if (event->type() == static_cast<QEvent::Type>(WM_LOGENTRY)) {
-        auto* entry = static_cast<TLogEntryEvent*>(event);
-        Entries.push_back(*entry->Entry);
-        return true;
-    }
-    return QObject::event(event);
-}
-
-bool TLogCollector::WaitForCount(size_t count, int timeoutMs) {
-    auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-    for (;;) {
-        QCoreApplication::processEvents();
-        if (Entries.size() >= count) {
-            return true;
-        }
-        if (std::chrono::steady_clock::now() >= deadline) {
-            return false;
-        }
-        QThread::msleep(2);
-    }
+bool WaitForEntries(TLogCollector& log, size_t count, int timeoutMs) {
+    return ProcessEventsUntil([&log, count] { return log.Entries.size() >= count; }, timeoutMs);
 }
 
 bool THttpResponse::Has(const std::string& name) const {
@@ -254,17 +221,6 @@ bool TServerFixture::WaitIdle(int timeoutMs) {
         QThread::msleep(5);
     }
     return true;
-}
-
-int OpenDescriptorCount() {
-    int count = 0;
-    if (DIR* dir = ::opendir("/proc/self/fd")) {
-        while (::readdir(dir)) {
-            ++count;
-        }
-        ::closedir(dir);
-    }
-    return count;
 }
 
 } // namespace sw::test

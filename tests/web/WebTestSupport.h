@@ -1,12 +1,12 @@
 #pragma once
 
+#include "common/TestSupport.h"
 #include "config/Configuration.h"
 #include "log/LogPost.h"
 #include "platform/net/ThreadedServer.h"
 #include "platform/shell/UniqueFd.h"
 #include "web/WebServerThread.h"
 
-#include <QObject>
 #include <map>
 #include <memory>
 #include <string>
@@ -14,27 +14,11 @@
 
 namespace sw::test {
 
-// A temporary folder, removed with everything in it.
-class TTempDir {
-public:
-    TTempDir();
-    ~TTempDir();
-    const std::string& Path() const { return FPath; }
-    std::string File(const std::string& name) const { return FPath + "/" + name; }
-    void Write(const std::string& name, const std::string& content) const;
+// Writes a file below the folder, creating the folders on its way.
+void WriteHomeFile(const TTempDir& dir, const std::string& name, const std::string& content);
 
-private:
-    std::string FPath;
-};
-
-// Stands in for the engine's message window: keeps every posted log entry.
-class TLogCollector : public QObject {
-public:
-    bool event(QEvent* event) override;
-    // Processes the main thread's events until count entries are held or the time is up.
-    bool WaitForCount(size_t count, int timeoutMs);
-    std::vector<TAMLog> Entries;
-};
+// Runs the event loop until the collector holds count entries or the time is up.
+bool WaitForEntries(TLogCollector& log, size_t count, int timeoutMs);
 
 struct THttpResponse {
     bool Ok = false; // a whole status line and header block arrived
@@ -101,8 +85,5 @@ public:
 private:
     int FPort = 0;
 };
-
-// Entries of /proc/self/fd.
-int OpenDescriptorCount();
 
 } // namespace sw::test

@@ -227,10 +227,13 @@ struct TViewerClient::TStream {
     int Fd = -1;
     int Port = 0;
     bool Open = false;
-    ~TStream() {
+    ~TStream() { Close(); }
+    void Close() {
         if (Fd >= 0) {
             ::close(Fd);
+            Fd = -1;
         }
+        Open = false;
     }
 };
 
@@ -595,6 +598,9 @@ int TViewerClient::Run(int stopFd, FILE* out, FILE* err) {
         }
     }
     const double seconds = SecondsSince(start);
+    // Video first, then audio: the order in which they were opened.
+    FVideo->Close();
+    FAudio->Close();
     const int outputs = FinishOutputs(err);
     if (result == ecOk) {
         result = outputs;

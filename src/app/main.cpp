@@ -96,12 +96,14 @@ int main(int argc, char** argv) {
         TEngineApplication<QGuiApplication> application(argc, argv);
         auto engine = std::make_unique<TDataModuleMain>(ChangeFileExt(iniFile, ".log"));
         auto controller = std::make_unique<TBroadcastController>(*engine);
-        THeadlessRunner runner(*engine, *controller, options.Start);
-        runner.InstallSignalHandlers();
+        // The runner unhooks itself from the engine and the controller, so it goes before them.
+        auto runner = std::make_unique<THeadlessRunner>(*engine, *controller, options.Start);
+        runner->InstallSignalHandlers();
         controller->Create();
         exitCode = application.exec();
         controller->Destroy();
         engine->FlushLog();
+        runner.reset();
         controller.reset();
         engine.reset();
     }

@@ -5,7 +5,6 @@
 #include <cstdio>
 #include <fcntl.h>
 #include <gtest/gtest.h>
-#include <regex>
 #include <string>
 #include <sys/wait.h>
 #include <thread>
@@ -80,14 +79,17 @@ protected:
         std::remove(ServerErr.c_str()); // so an earlier run's ports are never read
         Server =
             Spawn({SW_PROGRAM_PATH, "--headless", "--start", "--ini", Ini}, Path("server.out"), ServerErr);
-        const std::regex listening("Listening: video port ([0-9]+), audio port ([0-9]+)");
-        std::smatch match;
         const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
         for (;;) {
             const std::string err = ReadFile(ServerErr);
-            if (std::regex_search(err, match, listening)) {
-                VideoPort = match[1];
-                AudioPort = match[2];
+            const size_t at = err.find("Listening: ");
+            int video = 0;
+            int audio = 0;
+            if (at != std::string::npos &&
+                std::sscanf(err.c_str() + at, "Listening: video port %d, audio port %d", &video, &audio) ==
+                    2) {
+                VideoPort = std::to_string(video);
+                AudioPort = std::to_string(audio);
                 return;
             }
             ASSERT_LT(std::chrono::steady_clock::now(), deadline) << err;
@@ -186,9 +188,8 @@ TEST_F(ViewerHeadlessTest, AViewerIsLoggedAndAHandBlockedAddressStaysBlockedAcro
     const std::string second = ReadFile(ServerErr);
     EXPECT_NE(second.find("Warning  Client  Connect, blocked  127.0.0.9"), std::string::npos) << second;
     EXPECT_NE(ReadFile(Ini).find("127.0.0.9="), std::string::npos);
-    // Level 2, message 43 ("Connect, blocked"), the address as detail.
-    EXPECT_TRUE(
-        std::regex_search(ReadFile(Path("streamwright.log")), std::regex(",2,\"[^\"]*\",43,127\\.0\\.0\\.9")))
+    // Message 43 ("Connect, blocked") with the address as detail.
+    EXPECT_NE(ReadFile(Path("streamwright.log")).find(",43,127.0.0.9"), std::string::npos)
         << "the log file keeps the entries";
 }
 

@@ -12,6 +12,7 @@
 #include <cstring>
 #include <memory>
 #include <string>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -91,12 +92,17 @@ int main(int argc, char** argv) {
     if (!std::getenv("DISPLAY") && !std::getenv("WAYLAND_DISPLAY") && !std::getenv("QT_QPA_PLATFORM")) {
         ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
     }
+    if (!std::getenv("XDG_RUNTIME_DIR")) {
+        // What Qt would pick itself, without its warning on every headless start.
+        std::string runtime = "/tmp/runtime-" + std::to_string(::getuid());
+        ::mkdir(runtime.c_str(), 0700);
+        ::setenv("XDG_RUNTIME_DIR", runtime.c_str(), 1);
+    }
     int exitCode;
     {
         TEngineApplication<QGuiApplication> application(argc, argv);
         auto engine = std::make_unique<TDataModuleMain>(ChangeFileExt(iniFile, ".log"));
         auto controller = std::make_unique<TBroadcastController>(*engine);
-        // The runner unhooks itself from the engine and the controller, so it goes before them.
         auto runner = std::make_unique<THeadlessRunner>(*engine, *controller, options.Start);
         runner->InstallSignalHandlers();
         controller->Create();

@@ -89,9 +89,9 @@ bool TBroadcastController::CanStart(std::string* reason) const {
     TConfiguration& config = Configuration();
     if (FBroadcasting) {
         why = "the broadcast is already running";
-    } else if (config.Video().Enabled() && !(Devices.VideoReady ? Devices.VideoReady() : true)) {
+    } else if (config.Video().Enabled() && !(Devices.VideoReady && Devices.VideoReady())) {
         why = "video is enabled but no capture device is initialised";
-    } else if (config.Audio().Enabled() && !(Devices.AudioReady ? Devices.AudioReady() : true)) {
+    } else if (config.Audio().Enabled() && !(Devices.AudioReady && Devices.AudioReady())) {
         why = "audio is enabled but no sound input is prepared";
     }
     if (reason) {

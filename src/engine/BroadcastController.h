@@ -15,8 +15,8 @@ class TDataModuleMain;
 class TBroadcastController : public QObject {
     Q_OBJECT
 public:
-    // What the capture and sound input bring. Until a device side is wired, its start reports
-    // success and its state counts as ready.
+    // What the capture and sound input bring. A device side that is not wired has no initialised
+    // device (so Start needs its "Enabled" off) and its start and stop do nothing.
     struct TDeviceHooks {
         std::function<bool()> VideoReady; // VideoState is not vsNone
         std::function<bool()> AudioReady; // AudioState is not AudioIdle

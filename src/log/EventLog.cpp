@@ -50,15 +50,8 @@ void TEventLog::LoadLog() {
     if (!content) {
         return;
     }
-    const std::string& text = *content;
-    size_t begin = 0;
-    while (begin < text.size()) {
-        size_t lf = text.find('\n', begin);
-        size_t end = lf == std::string::npos ? text.size() : lf;
-        size_t stop = end > begin && text[end - 1] == '\r' ? end - 1 : end;
-        FLogLines.push_back(text.substr(begin, stop - begin));
-        begin = lf == std::string::npos ? text.size() : lf + 1;
-    }
+    std::vector<std::string> lines = SplitFileLines(*content);
+    FLogLines.assign(std::make_move_iterator(lines.begin()), std::make_move_iterator(lines.end()));
 }
 
 bool TEventLog::SaveLog() {

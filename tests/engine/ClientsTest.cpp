@@ -1,4 +1,4 @@
-#include "EngineFixture.h"
+#include "engine/ViewerFixture.h"
 
 #include "engine/Clients.h"
 #include "platform/profile/IniFile.h"
@@ -13,14 +13,11 @@ namespace {
 
 class ClientsTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        ASSERT_TRUE(FDir.isValid());
-        IniFile = FDir.filePath(QStringLiteral("streamwright.ini")).toStdString();
-    }
+    void SetUp() override { IniFile = Dir.File("streamwright.ini"); }
 
     std::vector<std::string> BlockedKeys() const { return TIniFile(IniFile).ReadKeyNames("Blocked"); }
 
-    QTemporaryDir FDir;
+    TTempDir Dir;
     std::string IniFile;
 };
 
@@ -138,7 +135,7 @@ TEST_F(ClientsTest, UnblockingAConnectedAddressKeepsItsEntry) {
 }
 
 TEST_F(ClientsTest, OnlyKeyNamesCountSoAHandWrittenZeroStillBlocks) {
-    WriteTextFile(IniFile, "[Video]\r\nPort=2001\r\n[Blocked]\r\n10.0.0.5=0\r\n10.0.0.6=\r\n10.0.0.7=1\r\n");
+    WriteFile(IniFile, "[Video]\r\nPort=2001\r\n[Blocked]\r\n10.0.0.5=0\r\n10.0.0.6=\r\n10.0.0.7=1\r\n");
     TClients clients(IniFile);
     ASSERT_EQ(clients.Count(), 3u);
     for (size_t i = 0; i < clients.Count(); ++i) {
@@ -164,13 +161,13 @@ TEST_F(ClientsTest, LoadBlockedReadsOnlyTheNamesThatFitTheKeyBuffer) {
         }
     }
     ASSERT_TRUE(full) << "the test must overflow the buffer";
-    WriteTextFile(IniFile, text);
+    WriteFile(IniFile, text);
     TClients clients(IniFile);
     EXPECT_EQ(clients.Count(), fitting);
 }
 
 TEST_F(ClientsTest, SaveBlockedRewritesTheSectionInCollectionOrderAndKeepsOtherSettings) {
-    WriteTextFile(IniFile, "[Video]\r\nPort=2001\r\n[Blocked]\r\nstale=1\r\n");
+    WriteFile(IniFile, "[Video]\r\nPort=2001\r\n[Blocked]\r\nstale=1\r\n");
     TClients clients(IniFile);
     clients.Find("stale", false)->Blocked = false;
     clients.VideoConnect("10.0.0.3");
@@ -201,12 +198,12 @@ TEST_F(ClientsTest, ResetAllLeavesOnlyBlockedEntriesWithZeroCounts) {
 TEST_F(ClientsTest, AMissingOrUnreadableFileLeavesTheRegistryEmpty) {
     TClients missing(IniFile + ".none");
     EXPECT_EQ(missing.Count(), 0u);
-    TClients folder(FDir.path().toStdString());
+    TClients folder(Dir.Path());
     EXPECT_EQ(folder.Count(), 0u);
 }
 
 TEST_F(ClientsTest, AFailedWriteThrowsAndKeepsTheNewStateInMemory) {
-    WriteTextFile(IniFile, "[Blocked]\r\n10.0.0.8=1\r\n");
+    WriteFile(IniFile, "[Blocked]\r\n10.0.0.8=1\r\n");
     TClients clients(IniFile);
     ASSERT_EQ(::chmod(IniFile.c_str(), 0444), 0);
     EXPECT_THROW(clients.Block("10.0.0.1"), std::runtime_error);
@@ -219,7 +216,7 @@ TEST_F(ClientsTest, AFailedWriteThrowsAndKeepsTheNewStateInMemory) {
     EXPECT_EQ(BlockedKeys(), std::vector<std::string>{"10.0.0.8"});
 }
 
-class ClientsEngineTest : public TEngineFixture {};
+class ClientsEngineTest : public TViewerFixture {};
 
 TEST_F(ClientsEngineTest, AFailedBlockReachesTheUnhandledExceptionPath) {
     ASSERT_EQ(::chmod(IniFile.c_str(), 0444), 0);

@@ -1,4 +1,4 @@
-#include "EngineFixture.h"
+#include "engine/ViewerFixture.h"
 
 #include "engine/ConnectSound.h"
 
@@ -24,13 +24,13 @@ std::string PcmWav(size_t samples) {
            le32(static_cast<uint32_t>(data.size())) + data;
 }
 
-class ConnectSoundTest : public TEngineFixture {
+class ConnectSoundTest : public TViewerFixture {
 protected:
     void SetUp() override {
-        TEngineFixture::SetUp();
-        SoundFile = FDir.filePath(QStringLiteral("ding.wav")).toStdString();
-        OutputFile = FDir.filePath(QStringLiteral("played.raw")).toStdString();
-        WriteTextFile(SoundFile, PcmWav(800));
+        TViewerFixture::SetUp();
+        SoundFile = Dir.File("ding.wav");
+        OutputFile = Dir.File("played.raw");
+        WriteFile(SoundFile, PcmWav(800));
         Engine->ConnectSoundPlayer().SetDevice("file:'" + OutputFile + "',raw");
         Configuration().SetSoundConnect(true);
         Configuration().SetSoundConnectFile(SoundFile);
@@ -45,8 +45,8 @@ TEST_F(ConnectSoundTest, TheFirstConnectOfAnAddressPlaysTheFile) {
     ASSERT_TRUE(WaitFor([&] { return HasEntries(3); }));
     Engine->ConnectSoundPlayer().Wait();
     EXPECT_EQ(Engine->ConnectSoundPlayer().LastResult(), TSoundPlayer::TResult::Played);
-    const std::string played = ReadTextFile(OutputFile);
-    const std::string wav = ReadTextFile(SoundFile);
+    const std::string played = ReadFile(OutputFile);
+    const std::string wav = ReadFile(SoundFile);
     ASSERT_GE(played.size(), 1600u);
     EXPECT_EQ(played.substr(0, 1600), wav.substr(44, 1600));
 
@@ -55,7 +55,7 @@ TEST_F(ConnectSoundTest, TheFirstConnectOfAnAddressPlaysTheFile) {
     TUniqueFd audio = ConnectViewer(AudioPort);
     ASSERT_TRUE(WaitFor([&] { return !EntriesOf(lmAudioSocketConnect).empty(); }));
     Engine->ConnectSoundPlayer().Wait();
-    EXPECT_TRUE(ReadTextFile(OutputFile).empty());
+    EXPECT_TRUE(ReadFile(OutputFile).empty());
 }
 
 TEST_F(ConnectSoundTest, NothingPlaysWhenSwitchedOffOrTheFileIsMissing) {
@@ -64,18 +64,18 @@ TEST_F(ConnectSoundTest, NothingPlaysWhenSwitchedOffOrTheFileIsMissing) {
     Configuration().SetSoundConnect(true);
     Configuration().SetSoundConnectFile(SoundFile + ".missing");
     EXPECT_FALSE(PlayConnectSound(Engine->ConnectSoundPlayer()));
-    Configuration().SetSoundConnectFile(FDir.path().toStdString());
+    Configuration().SetSoundConnectFile(Dir.Path());
     EXPECT_FALSE(PlayConnectSound(Engine->ConnectSoundPlayer()));
     EXPECT_EQ(Engine->ConnectSoundPlayer().LastResult(), TSoundPlayer::TResult::None);
 }
 
 TEST_F(ConnectSoundTest, AFileThatIsNoWavPlaysNothingAndTheViewerIsServed) {
-    WriteTextFile(SoundFile, "this is not a sound");
+    WriteFile(SoundFile, "this is not a sound");
     TUniqueFd video = ConnectViewer(VideoPort);
     ASSERT_TRUE(WaitFor([&] { return HasEntries(3); }));
     Engine->ConnectSoundPlayer().Wait();
     EXPECT_EQ(Engine->ConnectSoundPlayer().LastResult(), TSoundPlayer::TResult::NotPcmWav);
-    EXPECT_TRUE(ReadTextFile(OutputFile).empty());
+    EXPECT_TRUE(ReadFile(OutputFile).empty());
     EXPECT_EQ(Engine->ServerSocketVideo.ConnectionCount(), 1u);
 }
 

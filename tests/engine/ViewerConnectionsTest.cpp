@@ -1,4 +1,4 @@
-#include "EngineFixture.h"
+#include "engine/ViewerFixture.h"
 
 #include "log/LogFormat.h"
 #include "platform/shell/DateTime.h"
@@ -13,7 +13,7 @@
 namespace sw::test {
 namespace {
 
-class ViewerConnectionsTest : public TEngineFixture {
+class ViewerConnectionsTest : public TViewerFixture {
 protected:
     static std::vector<uint8_t> Block(size_t size, uint8_t seed) {
         std::vector<uint8_t> block(size);
@@ -122,11 +122,13 @@ TEST_F(ViewerConnectionsTest, AViewerThatSendsTextGetsNothingAndStays) {
     ASSERT_TRUE(WaitFor([&] { return EntriesOf(lmAudioSocketConnect).size() == 1 && HasEntries(4); }));
     Entries.clear();
     const std::string request = "GET / HTTP/1.0\r\n\r\n";
-    ASSERT_EQ(::send(video.Get(), request.data(), request.size(), 0), static_cast<ssize_t>(request.size()));
-    ASSERT_EQ(::send(audio.Get(), request.data(), request.size(), 0), static_cast<ssize_t>(request.size()));
+    ASSERT_EQ(::send(video.Get(), request.data(), request.size(), MSG_NOSIGNAL),
+              static_cast<ssize_t>(request.size()));
+    ASSERT_EQ(::send(audio.Get(), request.data(), request.size(), MSG_NOSIGNAL),
+              static_cast<ssize_t>(request.size()));
     // A flood, too: it is read away without holding the main thread.
     std::string flood(1 << 20, 'x');
-    std::thread writer([&] { ::send(audio.Get(), flood.data(), flood.size(), 0); });
+    std::thread writer([&] { ::send(audio.Get(), flood.data(), flood.size(), MSG_NOSIGNAL); });
     Settle(300);
     writer.join();
     Settle(100);

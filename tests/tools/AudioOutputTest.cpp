@@ -1,8 +1,8 @@
 #include "client/MuLaw.h"
 #include "client/WavWriter.h"
+#include "common/TestSupport.h"
 #include "platform/shell/WavFile.h"
 
-#include <QTemporaryDir>
 #include <cstdio>
 #include <gtest/gtest.h>
 #include <string>
@@ -31,19 +31,6 @@ TEST(MuLawTest, EveryCodeMatchesTheReference) {
     EXPECT_EQ(MuLawToLinear(0x80), 32124);
 }
 
-std::string Read(const std::string& name) {
-    std::string text;
-    if (FILE* f = std::fopen(name.c_str(), "rb")) {
-        char buffer[4096];
-        size_t n;
-        while ((n = std::fread(buffer, 1, sizeof buffer, f)) > 0) {
-            text.append(buffer, n);
-        }
-        std::fclose(f);
-    }
-    return text;
-}
-
 uint32_t Le32(const std::string& s, size_t at) {
     return static_cast<uint32_t>(static_cast<uint8_t>(s[at])) |
            (static_cast<uint32_t>(static_cast<uint8_t>(s[at + 1])) << 8) |
@@ -52,14 +39,14 @@ uint32_t Le32(const std::string& s, size_t at) {
 }
 
 TEST(WavWriterTest, MuLawFileHasFormatSevenAFactChunkAndAPaddedOddDataChunk) {
-    QTemporaryDir dir;
-    const std::string name = dir.filePath(QStringLiteral("a.wav")).toStdString();
+    test::TTempDir dir;
+    const std::string name = dir.File("a.wav");
     TWavWriter writer(TWavWriter::TEncoding::MuLaw, 8000);
     ASSERT_TRUE(writer.Open(name));
     const std::string bytes = "\x01\x02\x03";
     ASSERT_TRUE(writer.Write(bytes.data(), bytes.size()));
     ASSERT_TRUE(writer.Finish());
-    const std::string file = Read(name);
+    const std::string file = test::ReadFile(name);
     ASSERT_EQ(file.size(), 58u + 4u);
     EXPECT_EQ(file.substr(0, 4), "RIFF");
     EXPECT_EQ(Le32(file, 4), file.size() - 8);
@@ -75,21 +62,21 @@ TEST(WavWriterTest, MuLawFileHasFormatSevenAFactChunkAndAPaddedOddDataChunk) {
 }
 
 TEST(WavWriterTest, PcmFileReadsBackAsAPlayableWav) {
-    QTemporaryDir dir;
-    const std::string name = dir.filePath(QStringLiteral("b.wav")).toStdString();
+    test::TTempDir dir;
+    const std::string name = dir.File("b.wav");
     TWavWriter writer(TWavWriter::TEncoding::Pcm16, 8000);
     ASSERT_TRUE(writer.Open(name));
     std::vector<int16_t> samples(1000);
     MuLawDecode(std::vector<uint8_t>(1000, 0x80).data(), samples.size(), samples.data());
     ASSERT_TRUE(writer.Write(samples.data(), samples.size() * 2));
     ASSERT_TRUE(writer.Flush());
-    const std::string flushed = Read(name);
+    const std::string flushed = test::ReadFile(name);
     std::optional<TWavFormat> format =
         ParsePcmWav(reinterpret_cast<const uint8_t*>(flushed.data()), flushed.size(), flushed.size());
     ASSERT_TRUE(format) << "valid after a flush, before the end";
     EXPECT_EQ(format->DataSize, 2000u);
     ASSERT_TRUE(writer.Finish());
-    EXPECT_EQ(Read(name), flushed);
+    EXPECT_EQ(test::ReadFile(name), flushed);
 }
 
 TEST(WavWriterTest, AFileThatCannotBeCreatedIsReported) {

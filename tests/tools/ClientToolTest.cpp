@@ -1,6 +1,7 @@
 #include "client/MuLaw.h"
+#include "common/ProgramRunner.h"
+#include "common/TestSupport.h"
 
-#include <QTemporaryDir>
 #include <arpa/inet.h>
 #include <atomic>
 #include <chrono>
@@ -34,19 +35,6 @@ std::string Packet(uint32_t number, const std::string& jpeg) {
 
 std::string Jpeg(char fill) {
     return "\xFF\xD8" + std::string(300, fill) + "\xFF\xD9";
-}
-
-std::string ReadFile(const std::string& name) {
-    std::string text;
-    if (FILE* f = std::fopen(name.c_str(), "rb")) {
-        char buffer[4096];
-        size_t n;
-        while ((n = std::fread(buffer, 1, sizeof buffer, f)) > 0) {
-            text.append(buffer, n);
-        }
-        std::fclose(f);
-    }
-    return text;
 }
 
 // A one-connection stand-in for a broadcast port on 127.0.0.1: sends its bytes, then holds the
@@ -114,13 +102,13 @@ struct TRun {
 
 class ClientToolTest : public ::testing::Test {
 protected:
-    std::string Path(const char* name) const { return FDir.filePath(QString::fromUtf8(name)).toStdString(); }
+    std::string Path(const char* name) const { return FDir.File(name); }
 
     // Runs the tool; with interruptAfterMs it gets SIGINT after that long.
     TRun Run(std::vector<std::string> args, int interruptAfterMs = -1) {
         const std::string out = Path("stdout.txt");
         const std::string err = Path("stderr.txt");
-        args.insert(args.begin(), SW_CLIENT_PATH);
+        args.insert(args.begin(), test::BuiltProgram("tools/client/streamwright-client"));
         std::vector<char*> argv;
         for (std::string& a : args) {
             argv.push_back(a.data());
@@ -143,12 +131,12 @@ protected:
         ::waitpid(pid, &status, 0);
         TRun run;
         run.ExitCode = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-        run.Out = ReadFile(out);
-        run.Err = ReadFile(err);
+        run.Out = test::ReadFile(out);
+        run.Err = test::ReadFile(err);
         return run;
     }
 
-    QTemporaryDir FDir;
+    test::TTempDir FDir;
 };
 
 TEST_F(ClientToolTest, AGoodStreamIsCountedWithItsGapsAndSaved) {
@@ -161,9 +149,9 @@ TEST_F(ClientToolTest, AGoodStreamIsCountedWithItsGapsAndSaved) {
                            std::to_string(stream.size())),
               std::string::npos)
         << run.Out;
-    EXPECT_EQ(ReadFile(Path("frames/frame-000001.jpg")), Jpeg('a'));
-    EXPECT_EQ(ReadFile(Path("frames/frame-000003.jpg")), Jpeg('c'));
-    EXPECT_EQ(ReadFile(Path("all.mjpeg")), Jpeg('a') + Jpeg('b') + Jpeg('c'));
+    EXPECT_EQ(test::ReadFile(Path("frames/frame-000001.jpg")), Jpeg('a'));
+    EXPECT_EQ(test::ReadFile(Path("frames/frame-000003.jpg")), Jpeg('c'));
+    EXPECT_EQ(test::ReadFile(Path("all.mjpeg")), Jpeg('a') + Jpeg('b') + Jpeg('c'));
 }
 
 TEST_F(ClientToolTest, CorruptedStreamsFailWithAClearMessage) {
@@ -196,10 +184,10 @@ TEST_F(ClientToolTest, AudioIsRecordedAsMuLawAndAsDecodedPcm) {
                     Path("p.wav")});
     EXPECT_EQ(run.ExitCode, 0) << run.Err;
     EXPECT_NE(run.Out.find("audio_bytes=1001"), std::string::npos) << run.Out;
-    const std::string muLaw = ReadFile(Path("a.wav"));
+    const std::string muLaw = test::ReadFile(Path("a.wav"));
     ASSERT_EQ(muLaw.size(), 58u + 1002u);
     EXPECT_EQ(muLaw.substr(58, 1001), audio);
-    const std::string pcm = ReadFile(Path("p.wav"));
+    const std::string pcm = test::ReadFile(Path("p.wav"));
     ASSERT_EQ(pcm.size(), 44u + 2002u);
     for (size_t i = 0; i < audio.size(); ++i) {
         const int16_t sample = static_cast<int16_t>(static_cast<uint8_t>(pcm[44 + 2 * i]) |

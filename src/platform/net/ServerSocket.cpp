@@ -228,25 +228,7 @@ void TServerSocket::Open() {
     if (Active()) {
         return;
     }
-    TUniqueFd fd(::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
-    if (!fd) {
-        throw std::runtime_error("Cannot create a socket: " + std::string(std::strerror(errno)));
-    }
-    int on = 1;
-    ::setsockopt(fd.Get(), SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_port = htons(static_cast<uint16_t>(Port));
-    addr.sin_addr.s_addr = htonl(INADDR_ANY);
-    if (!BindAddress.empty() && ::inet_pton(AF_INET, BindAddress.c_str(), &addr.sin_addr) != 1) {
-        throw std::runtime_error("Invalid listening address " + BindAddress);
-    }
-    if (Port < 0 || Port > 65535 || ::bind(fd.Get(), reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 ||
-        ::listen(fd.Get(), SOMAXCONN) != 0) {
-        int e = Port < 0 || Port > 65535 ? EINVAL : errno;
-        throw std::runtime_error("Cannot listen on port " + std::to_string(Port) + ": " + std::strerror(e));
-    }
-    FListen = std::move(fd);
+    FListen = OpenListeningSocket(Port, BindAddress, true);
     FAcceptNotifier =
         std::make_unique<QSocketNotifier>(static_cast<qintptr>(FListen.Get()), QSocketNotifier::Read);
     connect(FAcceptNotifier.get(), &QSocketNotifier::activated, this, [this] { OnAcceptable(); });

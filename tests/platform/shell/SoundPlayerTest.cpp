@@ -1,6 +1,7 @@
 #include "platform/shell/SoundPlayer.h"
 
-#include <QTemporaryDir>
+#include "common/TestSupport.h"
+
 #include <cstdio>
 #include <gtest/gtest.h>
 #include <string>
@@ -24,36 +25,15 @@ std::string PcmWav(size_t samples, uint16_t bits = 16) {
            "data" + Le32(static_cast<uint32_t>(data.size())) + data;
 }
 
-void Write(const std::string& name, const std::string& text) {
-    FILE* f = std::fopen(name.c_str(), "wb");
-    ASSERT_NE(f, nullptr);
-    std::fwrite(text.data(), 1, text.size(), f);
-    std::fclose(f);
-}
-
-std::string Read(const std::string& name) {
-    std::string text;
-    if (FILE* f = std::fopen(name.c_str(), "rb")) {
-        char buffer[4096];
-        size_t n;
-        while ((n = std::fread(buffer, 1, sizeof buffer, f)) > 0) {
-            text.append(buffer, n);
-        }
-        std::fclose(f);
-    }
-    return text;
-}
-
 class SoundPlayerTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        ASSERT_TRUE(Dir.isValid());
-        Output = Dir.filePath(QStringLiteral("out.raw")).toStdString();
-        Sound = Dir.filePath(QStringLiteral("sound.wav")).toStdString();
+        Output = Dir.File("out.raw");
+        Sound = Dir.File("sound.wav");
         Player.SetDevice("file:'" + Output + "',raw");
     }
 
-    QTemporaryDir Dir;
+    test::TTempDir Dir;
     std::string Output;
     std::string Sound;
     TSoundPlayer Player;
@@ -64,31 +44,31 @@ TEST_F(SoundPlayerTest, ThePcmDataReachesTheDevice) {
     for (uint16_t bits : {8, 16, 24, 32}) {
         SCOPED_TRACE(bits);
         const std::string wav = PcmWav(2000, bits);
-        Write(Sound, wav);
+        test::WriteFile(Sound, wav);
         std::remove(Output.c_str());
         ASSERT_TRUE(Player.PlayAsync(Sound));
         Player.Wait();
         EXPECT_EQ(Player.LastResult(), TSoundPlayer::TResult::Played);
-        const std::string played = Read(Output);
+        const std::string played = test::ReadFile(Output);
         ASSERT_GE(played.size(), wav.size() - 44);
         EXPECT_EQ(played.substr(0, wav.size() - 44), wav.substr(44));
     }
 }
 
 TEST_F(SoundPlayerTest, UnplayableFilesPlayNothing) {
-    Write(Sound, "RIFF....WAVEfmt garbage");
+    test::WriteFile(Sound, "RIFF....WAVEfmt garbage");
     ASSERT_TRUE(Player.PlayAsync(Sound));
     Player.Wait();
     EXPECT_EQ(Player.LastResult(), TSoundPlayer::TResult::NotPcmWav);
     ASSERT_TRUE(Player.PlayAsync(Sound + ".missing"));
     Player.Wait();
     EXPECT_EQ(Player.LastResult(), TSoundPlayer::TResult::Unreadable);
-    ASSERT_TRUE(Player.PlayAsync(Dir.path().toStdString()));
+    ASSERT_TRUE(Player.PlayAsync(Dir.Path()));
     Player.Wait();
     EXPECT_EQ(Player.LastResult(), TSoundPlayer::TResult::Unreadable);
-    EXPECT_TRUE(Read(Output).empty()) << "the device is not even opened";
+    EXPECT_TRUE(test::ReadFile(Output).empty()) << "the device is not even opened";
 
-    Write(Sound, PcmWav(100));
+    test::WriteFile(Sound, PcmWav(100));
     Player.SetDevice("no_such_device_here");
     ASSERT_TRUE(Player.PlayAsync(Sound));
     Player.Wait();

@@ -57,20 +57,6 @@ TEST_F(ClientsTest, TwoVideoConnectionsKeepTheEntryUntilBothEnd) {
     EXPECT_EQ(clients.Count(), 1u);
 }
 
-TEST_F(ClientsTest, FindComparesAddressesExactlyAndCreatesOnlyWhenAsked) {
-    TClients clients(IniFile);
-    EXPECT_EQ(clients.Find("10.0.0.1", false), nullptr);
-    EXPECT_EQ(clients.Count(), 0u);
-    TClient* created = clients.Find("10.0.0.1", true);
-    ASSERT_NE(created, nullptr);
-    EXPECT_EQ(created->Connections(), 0);
-    EXPECT_FALSE(created->Blocked);
-    EXPECT_EQ(created->ConnectTicks, 0u);
-    EXPECT_EQ(clients.Find("10.0.0.1", true), created);
-    EXPECT_EQ(clients.Find("10.0.0.01", false), nullptr);
-    EXPECT_EQ(clients.Find("10.0.0.1 ", false), nullptr);
-}
-
 TEST_F(ClientsTest, DurationWrapsWithTheTickCountAndIsZeroWithoutConnections) {
     TClient client;
     client.ConnectTicks = 0xFFFFFF00u;

@@ -9,7 +9,6 @@
 #include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <poll.h>
-#include <sys/ioctl.h>
 #include <sys/socket.h>
 
 namespace sw {
@@ -212,37 +211,6 @@ TEST_F(ServerSocketTest, AConnectionClosedInsideItsConnectEventIsReportedGone) {
     EXPECT_EQ(Connects, 1);
     char byte;
     EXPECT_EQ(::recv(viewer.Get(), &byte, 1, 0), 0);
-}
-
-TEST_F(ServerSocketTest, ClosingTheServerDropsEveryConnectionWithoutDisconnectEvents) {
-    TUniqueFd a = Connect();
-    TUniqueFd b = Connect();
-    ASSERT_TRUE(WaitFor([&] { return Server.ConnectionCount() == 2; }));
-    std::vector<TServerClientSocket*> open = Server.Connections();
-    Server.Close();
-    EXPECT_FALSE(Server.Active());
-    EXPECT_EQ(Server.ConnectionCount(), 0u);
-    EXPECT_FALSE(open[0]->Connected()) << "the pointers stay valid until the event loop runs";
-    Settle(50);
-    EXPECT_EQ(Disconnects, 0);
-    char byte;
-    EXPECT_EQ(::recv(a.Get(), &byte, 1, 0), 0);
-    EXPECT_EQ(::recv(b.Get(), &byte, 1, 0), 0);
-}
-
-TEST_F(ServerSocketTest, InputIsReadAwayAndTheReadEventSeesIt) {
-    int reads = 0;
-    Server.OnClientRead = [&](TServerClientSocket&) { ++reads; };
-    TUniqueFd viewer = Connect();
-    ASSERT_TRUE(WaitFor([&] { return Connects == 1; }));
-    const std::string text(100000, 'q');
-    ASSERT_EQ(::send(viewer.Get(), text.data(), text.size(), 0), static_cast<ssize_t>(text.size()));
-    ASSERT_TRUE(WaitFor([&] { return reads > 0; }));
-    Settle(100);
-    int unread = -1;
-    ASSERT_EQ(::ioctl(Server.Connections().front()->SocketHandle(), FIONREAD, &unread), 0);
-    EXPECT_EQ(unread, 0);
-    EXPECT_EQ(Server.ConnectionCount(), 1u);
 }
 
 } // namespace

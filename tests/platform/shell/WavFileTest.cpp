@@ -31,7 +31,7 @@ void Tag(std::vector<uint8_t>& out, const char* tag) {
     Append(out, tag, 4);
 }
 
-struct TWavSpec {
+struct TWavLayout {
     uint16_t Tag = 1;
     uint16_t Channels = 1;
     uint32_t Rate = 8000;
@@ -44,38 +44,38 @@ struct TWavSpec {
     std::vector<std::pair<std::string, uint32_t>> Before; // chunks ahead of "fmt "
 };
 
-std::vector<uint8_t> MakeWav(const TWavSpec& spec) {
+std::vector<uint8_t> MakeWav(const TWavLayout& layout) {
     std::vector<uint8_t> w;
     Tag(w, "RIFF");
     Put32(w, 0);
     Tag(w, "WAVE");
-    for (const auto& [id, size] : spec.Before) {
+    for (const auto& [id, size] : layout.Before) {
         Tag(w, id.c_str());
         Put32(w, size);
         w.resize(w.size() + size + (size & 1), 0x20);
     }
-    const uint16_t align =
-        spec.BlockAlign >= 0 ? static_cast<uint16_t>(spec.BlockAlign) : spec.Channels * (spec.Bits / 8);
+    const uint16_t align = layout.BlockAlign >= 0 ? static_cast<uint16_t>(layout.BlockAlign)
+                                                  : layout.Channels * (layout.Bits / 8);
     Tag(w, "fmt ");
-    Put32(w, spec.Extensible ? 40 : 16);
-    Put16(w, spec.Extensible ? 0xFFFE : spec.Tag);
-    Put16(w, spec.Channels);
-    Put32(w, spec.Rate);
-    Put32(w, spec.Rate * align);
+    Put32(w, layout.Extensible ? 40 : 16);
+    Put16(w, layout.Extensible ? 0xFFFE : layout.Tag);
+    Put16(w, layout.Channels);
+    Put32(w, layout.Rate);
+    Put32(w, layout.Rate * align);
     Put16(w, align);
-    Put16(w, spec.Bits);
-    if (spec.Extensible) {
+    Put16(w, layout.Bits);
+    if (layout.Extensible) {
         Put16(w, 22);
-        Put16(w, spec.Bits);
+        Put16(w, layout.Bits);
         Put32(w, 0);
-        Put16(w, spec.PcmSubFormat ? 1 : 3);
+        Put16(w, layout.PcmSubFormat ? 1 : 3);
         const uint8_t tail[14] = {0x00, 0x00, 0x00, 0x00, 0x10, 0x00, 0x80,
                                   0x00, 0x00, 0xAA, 0x00, 0x38, 0x9B, 0x71};
         Append(w, tail, sizeof tail);
     }
     Tag(w, "data");
-    Put32(w, spec.DeclaredData >= 0 ? static_cast<uint32_t>(spec.DeclaredData) : spec.DataBytes);
-    w.resize(w.size() + spec.DataBytes, 0x11);
+    Put32(w, layout.DeclaredData >= 0 ? static_cast<uint32_t>(layout.DeclaredData) : layout.DataBytes);
+    w.resize(w.size() + layout.DataBytes, 0x11);
     return w;
 }
 
@@ -94,7 +94,7 @@ TEST(WavFileTest, PlainAndExtensiblePcmAreRead) {
     EXPECT_EQ(format->DataOffset, 44u);
     EXPECT_EQ(format->DataSize, 1600u);
 
-    TWavSpec extensible;
+    TWavLayout extensible;
     extensible.Extensible = true;
     extensible.Channels = 2;
     extensible.Bits = 24;
@@ -106,25 +106,25 @@ TEST(WavFileTest, PlainAndExtensiblePcmAreRead) {
 }
 
 TEST(WavFileTest, ChunksBeforeTheFormatAreSkippedWithTheirPadByte) {
-    TWavSpec spec;
-    spec.Before = {{"LIST", 7}, {"junk", 100}};
-    std::optional<TWavFormat> format = Parse(MakeWav(spec));
+    TWavLayout layout;
+    layout.Before = {{"LIST", 7}, {"junk", 100}};
+    std::optional<TWavFormat> format = Parse(MakeWav(layout));
     ASSERT_TRUE(format);
     EXPECT_EQ(format->DataOffset, 12u + 16u + 108u + 24u + 8u);
 }
 
 TEST(WavFileTest, DataIsLimitedToTheFileAndToWholeFrames) {
-    TWavSpec spec;
-    spec.DataBytes = 1001;
-    spec.DeclaredData = 1'000'000;
-    std::optional<TWavFormat> format = Parse(MakeWav(spec));
+    TWavLayout layout;
+    layout.DataBytes = 1001;
+    layout.DeclaredData = 1'000'000;
+    std::optional<TWavFormat> format = Parse(MakeWav(layout));
     ASSERT_TRUE(format);
     EXPECT_EQ(format->DataSize, 1000u);
 }
 
 TEST(WavFileTest, WhatIsNoPlayablePcmWavIsRefused) {
-    auto refused = [](TWavSpec spec) { return !Parse(MakeWav(spec)); };
-    TWavSpec s;
+    auto refused = [](TWavLayout layout) { return !Parse(MakeWav(layout)); };
+    TWavLayout s;
     s.Tag = 3; // IEEE float
     EXPECT_TRUE(refused(s));
     s = {};
@@ -163,9 +163,9 @@ TEST(WavFileTest, WhatIsNoPlayablePcmWavIsRefused) {
 // Random damage to valid headers must never read outside the buffer (run under the sanitizers).
 TEST(WavFileTest, DamagedHeadersAreHandledSafely) {
     std::mt19937 random(12345);
-    TWavSpec spec;
-    spec.Before = {{"LIST", 9}};
-    const std::vector<uint8_t> base = MakeWav(spec);
+    TWavLayout layout;
+    layout.Before = {{"LIST", 9}};
+    const std::vector<uint8_t> base = MakeWav(layout);
     for (int round = 0; round < 20000; ++round) {
         std::vector<uint8_t> w = base;
         const int edits = 1 + static_cast<int>(random() % 6);

@@ -77,7 +77,16 @@ void THeadlessRunner::OnDevicesInitialized() {
         FEngine.FlushLog();
         std::fprintf(stderr, "Start failed; see the log entries above\n");
         Quit(1);
+        return;
     }
+    // The ports actually taken, for whoever configured 0 (the operating system's choice).
+    std::fprintf(stderr, "Listening: video port %d, audio port %d", FEngine.ServerSocketVideo.LocalPort(),
+                 FEngine.ServerSocketAudio.LocalPort());
+    if (FEngine.ServerSocketWeb.Active()) {
+        std::fprintf(stderr, ", web port %d", FEngine.ServerSocketWeb.LocalPort());
+    }
+    std::fprintf(stderr, "\n");
+    std::fflush(stderr);
 }
 
 void THeadlessRunner::OnSignal() {

@@ -2,6 +2,7 @@
 #include "app/OneShotCommands.h"
 #include "config/Configuration.h"
 #include "engine/BroadcastController.h"
+#include "engine/Clients.h"
 #include "engine/DataModuleMain.h"
 #include "engine/EngineApplication.h"
 #include "platform/shell/VersionInfo.h"
@@ -101,6 +102,8 @@ int main(int argc, char** argv) {
     SetConfiguration(configuration.get());
     configuration->Reload();
     configuration->StoreRunTimeValues();
+    auto clients = std::make_unique<TClients>(iniFile);
+    SetClients(clients.get());
 
     if (!std::getenv("DISPLAY") && !std::getenv("WAYLAND_DISPLAY") && !std::getenv("QT_QPA_PLATFORM")) {
         ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
@@ -126,6 +129,8 @@ int main(int argc, char** argv) {
         controller.reset();
         engine.reset();
     }
+    SetClients(nullptr);
+    clients.reset();
     SetConfiguration(nullptr);
     configuration.reset();
     return exitCode;

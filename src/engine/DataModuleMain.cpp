@@ -1,6 +1,7 @@
 #include "engine/DataModuleMain.h"
 
 #include "config/Configuration.h"
+#include "engine/Clients.h"
 #include "log/LogFormat.h"
 #include "platform/net/NetUtil.h"
 #include "platform/shell/VersionInfo.h"
@@ -43,6 +44,7 @@ TDataModuleMain::TDataModuleMain(std::string logFileName, QObject* parent)
     FLogFlush.setSingleShot(true);
     FLogFlush.setInterval(kLogFlushIntervalMs);
     connect(&FLogFlush, &QTimer::timeout, this, [this] { SaveLog(); });
+    ConnectServerEvents();
     DataModuleCreate();
 }
 
@@ -153,6 +155,9 @@ void TDataModuleMain::StopServers() {
     ServerSocketVideo.Close();
     ServerSocketAudio.Close();
     ServerSocketWeb.Close();
+    if (ClientsExists()) {
+        Clients().ResetAll();
+    }
     if (OnServersStopped) {
         OnServersStopped();
     }

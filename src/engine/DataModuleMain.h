@@ -1,9 +1,11 @@
 #pragma once
 
+#include "engine/ViewerSend.h"
 #include "log/EventLog.h"
 #include "log/LogPost.h"
 #include "platform/net/ServerSocket.h"
 #include "platform/net/ThreadedServer.h"
+#include "platform/shell/SoundPlayer.h"
 
 #include <QObject>
 #include <QTimer>
@@ -21,7 +23,10 @@ namespace sw {
 // window through which other threads hand log entries to the main thread.
 //
 // Threads and queues:
-// - main thread: this object, the video and audio servers (socket notifiers), the log, Start/Stop.
+// - main thread: this object, the video and audio servers (socket notifiers), their connection
+//   handlers, the client registry, SendAudio and the sending to viewers, the log, Start/Stop.
+// - the connect sound plays on a short-lived thread of its own (TSoundPlayer), joined by the next
+//   sound or by the engine's destruction; it shares nothing with the main thread but a stop flag.
 // - other threads (video thread, web accepting and connection threads) only post TAMLog records to
 //   MessageWindow(); the record travels inside the posted event and is freed by whoever holds it.
 // - the web server's accepting thread calls ServerSocketWebGetThread; StopServers joins every web
@@ -76,6 +81,31 @@ public:
 
     void ApplicationEventsException(const std::string& message);
 
+    // Viewer connections: the events of the video and audio servers (main thread).
+    void ServerSocketVideoClientConnect(TServerClientSocket& socket);
+    void ServerSocketVideoClientRead(TServerClientSocket& socket);
+    void ServerSocketVideoClientDisconnect(TServerClientSocket& socket);
+    void ServerSocketVideoClientError(TServerClientSocket& socket, TErrorEvent errorEvent, int& errorCode);
+    void ServerSocketAudioClientConnect(TServerClientSocket& socket);
+    void ServerSocketAudioClientRead(TServerClientSocket& socket);
+    void ServerSocketAudioClientDisconnect(TServerClientSocket& socket);
+    void ServerSocketAudioClientError(TServerClientSocket& socket, TErrorEvent errorEvent, int& errorCode);
+
+    // Called first for every new viewer connection, before the registry counts it.
+    void ClientConnectNotice(TServerClientSocket& socket);
+    // Called after the registry counted a connection's end; duration was taken before that.
+    void ClientDisconnectNotice(TServerClientSocket& socket, uint32_t duration);
+    // Closes every video, then every audio connection of the address, each with its disconnect steps.
+    void DisconnectClient(const std::string& address);
+    // Hands one encoded audio block to every eligible audio viewer.
+    TViewerSendCounts SendAudio(const uint8_t* buffer, size_t count);
+    void LogSocketError(uint8_t message, TServerClientSocket& socket, int errorCode, TErrorEvent errorEvent);
+    // Offers one packet whole to every open connection of the server whose address is registered and
+    // not blocked, each preceded by a "Socket write" entry (writeMessage) with the packet's dump.
+    TViewerSendCounts SendToViewers(TServerSocket& server, uint8_t writeMessage, const TViewerPacket& packet);
+
+    TSoundPlayer& ConnectSoundPlayer() { return FConnectSound; }
+
     // Reports and the viewer page (Reports.cpp, ViewerPage.cpp).
     void BuildSystemInfo();
     void RenderSystemInfo(std::vector<std::string>& strings) const;
@@ -95,10 +125,13 @@ private:
     void DataModuleCreate();
     void DataModuleDestroy();
 
+    void ConnectServerEvents();
+
     std::unique_ptr<QObject> FMessageWindow;
     QObject* FMainWindow = nullptr;
     TEventLog FLog;
     QTimer FLogFlush;
+    TSoundPlayer FConnectSound;
 };
 
 // The process-wide engine; exists between its creation and destruction in the program's start-up.

@@ -38,10 +38,18 @@ TServerClientSocket::~TServerClientSocket() {
 }
 
 void TServerClientSocket::Shutdown() {
-    FReadNotifier.reset();
-    FWriteNotifier.reset();
+    // Shutdown runs inside the notifiers' own activation (a read of end-of-file, a failed flush), so
+    // they are only disabled here and freed with this object, on the next event loop turn. Disabled
+    // before the close, so a new connection that gets the same descriptor number is not confused.
+    if (FReadNotifier) {
+        FReadNotifier->setEnabled(false);
+    }
+    if (FWriteNotifier) {
+        FWriteNotifier->setEnabled(false);
+    }
     FFd.Reset();
     FPending.clear();
+    FPending.shrink_to_fit();
     FPendingOffset = 0;
 }
 
@@ -182,8 +190,10 @@ void TServerClientSocket::ReportError(TErrorEvent kind, int linuxErrno) {
     if (FServer.OnClientError) {
         FServer.OnClientError(*this, kind, code);
     }
+    // The socket is unusable after an error; left open, its level-triggered notifiers would fire
+    // again at once and spin the main thread.
+    Close();
     if (code != 0) {
-        Close();
         throw std::runtime_error("Windows socket error: " + std::string(std::strerror(linuxErrno)) + " (" +
                                  std::to_string(code) + ")");
     }

@@ -1,0 +1,177 @@
+#pragma once
+
+#include "common/TestSupport.h"
+#include "config/Configuration.h"
+#include "engine/Clients.h"
+#include "engine/DataModuleMain.h"
+#include "log/CommaText.h"
+
+#include <QCoreApplication>
+#include <arpa/inet.h>
+#include <functional>
+#include <gtest/gtest.h>
+#include <memory>
+#include <netinet/in.h>
+#include <string>
+#include <sys/socket.h>
+#include <vector>
+
+namespace sw::test {
+
+// Stands in for the main window: counts the messages the engine posts to it.
+class TMainWindowProbe : public QObject {
+public:
+    int ConnectionsChanged = 0;
+
+protected:
+    bool event(QEvent* e) override {
+        if (static_cast<int>(e->type()) == WM_CONNECTIONSCHANGED) {
+            ++ConnectionsChanged;
+            return true;
+        }
+        return QObject::event(e);
+    }
+};
+
+// The engine as the program runs it: a configuration on a temporary INI file, the client registry,
+// and the video and audio servers listening on 127.0.0.1 with ports the system chose.
+class TViewerFixture : public ::testing::Test {
+protected:
+    void SetUp() override {
+        IniFile = Dir.File("streamwright.ini");
+        WriteFile(IniFile, "[Video]\r\nPort=0\r\n[Audio]\r\nPort=0\r\n[Web]\r\nEnabled=0\r\n");
+        CreateEngine();
+    }
+
+    void TearDown() override { DestroyEngine(); }
+
+    void CreateEngine() {
+        Config = std::make_unique<TConfiguration>(IniFile);
+        SetConfiguration(Config.get());
+        Config->Reload();
+        Registry = std::make_unique<TClients>(IniFile);
+        SetClients(Registry.get());
+        Engine = std::make_unique<TDataModuleMain>(ChangeFileExt(IniFile, ".log"));
+        Engine->SetMainWindow(&Window);
+        Engine->OnLogRecorded = [this](const TAMLog& entry) { Entries.push_back(entry); };
+        Engine->ServerSocketVideo.BindAddress = "127.0.0.1";
+        Engine->ServerSocketAudio.BindAddress = "127.0.0.1";
+        Engine->StartServers();
+        VideoPort = Engine->ServerSocketVideo.LocalPort();
+        AudioPort = Engine->ServerSocketAudio.LocalPort();
+        ASSERT_GT(VideoPort, 0);
+        ASSERT_GT(AudioPort, 0);
+        Settle();
+        Entries.clear();
+        Window.ConnectionsChanged = 0;
+    }
+
+    void DestroyEngine() {
+        if (Engine) {
+            Engine->StopServers();
+            Engine->OnLogRecorded = nullptr;
+            Engine.reset();
+        }
+        SetClients(nullptr);
+        Registry.reset();
+        SetConfiguration(nullptr);
+        Config.reset();
+        QCoreApplication::sendPostedEvents();
+    }
+
+    static bool WaitFor(const std::function<bool()>& pred, int timeoutMs = 5000) {
+        return ProcessEventsUntil(pred, timeoutMs);
+    }
+
+    // Runs the event loop for a while, for checks that nothing happens.
+    static void Settle(int ms = 100) { ProcessEventsFor(ms); }
+
+    // A blocking viewer socket connected from the given loopback address.
+    static TUniqueFd ConnectViewer(int port, const char* from = "127.0.0.1", int receiveBuffer = 0) {
+        TUniqueFd fd(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
+        EXPECT_TRUE(fd.Valid());
+        if (receiveBuffer > 0) {
+            ::setsockopt(fd.Get(), SOL_SOCKET, SO_RCVBUF, &receiveBuffer, sizeof receiveBuffer);
+        }
+        sockaddr_in local{};
+        local.sin_family = AF_INET;
+        ::inet_pton(AF_INET, from, &local.sin_addr);
+        EXPECT_EQ(::bind(fd.Get(), reinterpret_cast<sockaddr*>(&local), sizeof local), 0);
+        sockaddr_in addr{};
+        addr.sin_family = AF_INET;
+        addr.sin_port = htons(static_cast<uint16_t>(port));
+        addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        EXPECT_EQ(::connect(fd.Get(), reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
+        return fd;
+    }
+
+    static uint16_t LocalPortOf(const TUniqueFd& fd) {
+        sockaddr_in addr{};
+        socklen_t len = sizeof addr;
+        ::getsockname(fd.Get(), reinterpret_cast<sockaddr*>(&addr), &len);
+        return ntohs(addr.sin_port);
+    }
+
+    // The server's side of a viewer socket.
+    static TServerClientSocket* ServerSide(TServerSocket& server, const TUniqueFd& viewer) {
+        const uint16_t port = LocalPortOf(viewer);
+        for (TServerClientSocket* socket : server.Connections()) {
+            if (socket->RemotePort() == port) {
+                return socket;
+            }
+        }
+        return nullptr;
+    }
+
+    // Ends a connection with a reset instead of an orderly close.
+    static void Reset(TUniqueFd& fd) {
+        linger hard{1, 0};
+        ::setsockopt(fd.Get(), SOL_SOCKET, SO_LINGER, &hard, sizeof hard);
+        fd.Reset();
+    }
+
+    // Bytes waiting on a viewer socket without blocking; -1 when the server closed it.
+    static long Available(const TUniqueFd& fd, std::string* data = nullptr) {
+        char buffer[65536];
+        long total = 0;
+        for (;;) {
+            ssize_t n = ::recv(fd.Get(), buffer, sizeof buffer, MSG_DONTWAIT);
+            if (n == 0) {
+                return -1;
+            }
+            if (n < 0) {
+                return total;
+            }
+            if (data) {
+                data->append(buffer, static_cast<size_t>(n));
+            }
+            total += n;
+        }
+    }
+
+    std::vector<TAMLog> EntriesOf(uint8_t message) const {
+        std::vector<TAMLog> found;
+        for (const TAMLog& e : Entries) {
+            if (e.Message == message) {
+                found.push_back(e);
+            }
+        }
+        return found;
+    }
+
+    bool HasEntries(size_t count) const { return Entries.size() >= count; }
+
+    static std::vector<std::string> Values(const TAMLog& entry) { return FromCommaText(entry.Values); }
+
+    TTempDir Dir;
+    std::string IniFile;
+    std::unique_ptr<TConfiguration> Config;
+    std::unique_ptr<TClients> Registry;
+    std::unique_ptr<TDataModuleMain> Engine;
+    TMainWindowProbe Window;
+    std::vector<TAMLog> Entries;
+    int VideoPort = 0;
+    int AudioPort = 0;
+};
+
+} // namespace sw::test

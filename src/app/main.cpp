@@ -5,7 +5,9 @@
 #include "engine/Clients.h"
 #include "engine/DataModuleMain.h"
 #include "engine/EngineApplication.h"
+#include "engine/JpegLibrary.h"
 #include "platform/shell/VersionInfo.h"
+#include "video/JpegConverter.h"
 
 #include <QGuiApplication>
 #include <cstdio>
@@ -36,6 +38,22 @@ constexpr const char* kUsage =
     "  --help       print this text and exit\n"
     "\n"
     "SIGINT or SIGTERM stops a running broadcast, writes the log and exits.\n";
+
+// The fast JPEG library is opened once before anything else and closed at the very end; the report
+// describes the encoder that is actually in use.
+class TJpegLibraryScope {
+public:
+    TJpegLibraryScope() {
+        sw::LoadIjl();
+        sw::SetJpegLibrarySource(sw::EncoderJpegLibraryInfo);
+    }
+    ~TJpegLibraryScope() {
+        sw::SetJpegLibrarySource(nullptr);
+        sw::UnloadIjl();
+    }
+    TJpegLibraryScope(const TJpegLibraryScope&) = delete;
+    TJpegLibraryScope& operator=(const TJpegLibraryScope&) = delete;
+};
 
 struct TOptions {
     bool Headless = false;
@@ -86,6 +104,7 @@ int main(int argc, char** argv) {
             return 2;
         }
     }
+    const TJpegLibraryScope jpegLibrary;
     if (options.Command != TOneShotCommand::None) {
         return RunOneShotCommand(options.Command, options.IniFile.empty()
                                                       ? ChangeFileExt(ExecutablePath(), ".ini")

@@ -22,6 +22,29 @@ TBroadcastController::TBroadcastController(TDataModuleMain& engine, QObject* par
     Devices.VideoReady = [this] { return FCapture->VideoState() != vsNone; };
     Devices.InitializeVideo = [this] { FCapture->InitializeVideo(); };
     Devices.FinalizeVideo = [this] { FCapture->FinalizeVideo(); };
+    Devices.StartVideo = [this] {
+        const bool ok = FCapture->StartVideo();
+        if (FCapture->VideoState() == vsRunning) {
+            FTimerVideo.start();
+        }
+        return ok;
+    };
+    Devices.StopVideo = [this] {
+        FTimerVideo.stop();
+        FCapture->StopVideo();
+    };
+    FCapture->SetVideoServer(&engine);
+    FTimerVideo.setInterval(kTimerVideoIntervalMs);
+    connect(&FTimerVideo, &QTimer::timeout, this, [this] { TimerVideoTimer(); });
+}
+
+void TBroadcastController::TimerVideoTimer() {
+    char text[64];
+    std::snprintf(text, sizeof text, "%.1f fps", FrameRate());
+    FFrameRateText = text;
+    if (OnFrameRate) {
+        OnFrameRate();
+    }
 }
 
 TBroadcastController::~TBroadcastController() {
@@ -152,6 +175,7 @@ void TBroadcastController::Stop() {
         Devices.StopVideo();
     }
     FEngine.StopServers();
+    FFrameRateText = "0.0 fps";
     if (OnStopped) {
         OnStopped();
     }

@@ -4,6 +4,7 @@
 
 #include <QEvent>
 #include <QObject>
+#include <QTimer>
 #include <functional>
 #include <memory>
 #include <string>
@@ -58,10 +59,20 @@ public:
     bool Start();
     void Stop();
 
+    // The video thread's frame rate now, 0 while no video runs.
+    double FrameRate() const { return FCapture->FrameRate(); }
+    // The frame rate as the broadcast status shows it ("%.1f fps"), refreshed once a second by
+    // TimerVideo while video runs and reset to "0.0 fps" by Stop.
+    const std::string& FrameRateText() const { return FFrameRateText; }
+    void TimerVideoTimer();
+    static constexpr int kTimerVideoIntervalMs = 1000;
+
     // The front end's side of the window messages and of Stop.
     std::function<void(int message)> OnWindowMessage;
     std::function<void()> OnDevicesInitialized;
     std::function<void()> OnStopped;
+    // After each refresh of FrameRateText.
+    std::function<void()> OnFrameRate;
 
 protected:
     bool event(QEvent* event) override;
@@ -71,6 +82,8 @@ private:
 
     TDataModuleMain& FEngine;
     std::unique_ptr<TCaptureControl> FCapture;
+    QTimer FTimerVideo;
+    std::string FFrameRateText = "0.0 fps";
     bool FBroadcasting = false;
     bool FDevicesInitialized = false;
     bool FCreated = false;

@@ -6,6 +6,7 @@
 #include "platform/net/ServerSocket.h"
 #include "platform/net/ThreadedServer.h"
 #include "platform/shell/SoundPlayer.h"
+#include "video/VideoPacket.h"
 
 #include <QObject>
 #include <QTimer>
@@ -31,7 +32,7 @@ namespace sw {
 //   MessageWindow(); the record travels inside the posted event and is freed by whoever holds it.
 // - the web server's accepting thread calls ServerSocketWebGetThread; StopServers joins every web
 //   thread before it returns.
-class TDataModuleMain : public QObject {
+class TDataModuleMain : public QObject, public TVideoPacketSink {
     Q_OBJECT
 public:
     explicit TDataModuleMain(std::string logFileName, QObject* parent = nullptr);
@@ -99,6 +100,11 @@ public:
     void DisconnectClient(const std::string& address);
     // Hands one encoded audio block to every eligible audio viewer.
     TViewerSendCounts SendAudio(const uint8_t* buffer, size_t count);
+    // Offers one video packet (header and JPEG, sent without a copy) to every eligible video viewer,
+    // each with a "Socket write" dump of the header.
+    TViewerSendCounts SendVideo(const TVideoPacketHeader& header, const uint8_t* jpeg, size_t jpegBytes);
+    // The video thread's packets (TVideoPacketSink).
+    void SendFrame(const TVideoPacketHeader& header, const uint8_t* jpeg, size_t jpegBytes) override;
     void LogSocketError(uint8_t message, TServerClientSocket& socket, int errorCode, TErrorEvent errorEvent);
     // Offers one packet whole to every open connection of the server whose address is registered and
     // not blocked, each preceded by a "Socket write" entry (writeMessage) with the packet's dump.

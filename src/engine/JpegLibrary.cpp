@@ -1,5 +1,7 @@
 #include "engine/JpegLibrary.h"
 
+#include "video/JpegConverter.h"
+
 #include <cctype>
 #include <cstdio>
 #include <dlfcn.h>
@@ -32,6 +34,19 @@ std::string VersionOfLibraryFile(const char* fileName) {
     }
     const std::string image((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
     return LibjpegTurboVersionMark(image);
+}
+
+TJpegLibraryInfo LinkedLibjpegInfo() {
+    TJpegLibraryInfo info;
+    info.Company = kLibjpegCompany;
+    Dl_info where{};
+    if (::dladdr(reinterpret_cast<void*>(&jpeg_std_error), &where) != 0) {
+        info.Version = VersionOfLibraryFile(where.dli_fname);
+    }
+    if (info.Version.empty()) {
+        info.Version = LinkedLibjpegHeaderVersion();
+    }
+    return info;
 }
 
 } // namespace
@@ -77,14 +92,17 @@ TJpegLibraryInfo ProbeJpegLibrary() {
         }
         return info;
     }
-    info.Company = kLibjpegCompany;
-    Dl_info where{};
-    if (::dladdr(reinterpret_cast<void*>(&jpeg_std_error), &where) != 0) {
-        info.Version = VersionOfLibraryFile(where.dli_fname);
+    return LinkedLibjpegInfo();
+}
+
+TJpegLibraryInfo EncoderJpegLibraryInfo() {
+    if (!IjlAvailable()) {
+        return LinkedLibjpegInfo();
     }
-    if (info.Version.empty()) {
-        info.Version = LinkedLibjpegHeaderVersion();
-    }
+    TJpegLibraryInfo info;
+    info.TurboJpeg = true;
+    info.Company = kTurboJpegCompany;
+    info.Version = VersionOfLibraryFile(IjlLibraryPath().c_str());
     return info;
 }
 

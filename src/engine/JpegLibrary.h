@@ -25,6 +25,9 @@ void SetJpegLibrarySource(TJpegLibrarySource source);
 
 // The probe itself: opens kTurboJpegLibrary for a moment, else describes the linked libjpeg.
 TJpegLibraryInfo ProbeJpegLibrary();
+// The encoder the frames go through: TurboJPEG while the video pipeline has it loaded (LoadIjl), else
+// the linked libjpeg. The program installs it as the source after LoadIjl.
+TJpegLibraryInfo EncoderJpegLibraryInfo();
 
 // The version in libjpeg-turbo's "libjpeg-turbo version X.Y.Z" mark inside a library image, or "".
 std::string LibjpegTurboVersionMark(const std::string& image);

@@ -219,4 +219,20 @@ TViewerSendCounts TDataModuleMain::SendAudio(const uint8_t* buffer, size_t count
     return SendToViewers(ServerSocketAudio, lmAudioSocketWrite, packet);
 }
 
+TViewerSendCounts TDataModuleMain::SendVideo(const TVideoPacketHeader& header, const uint8_t* jpeg,
+                                             size_t jpegBytes) {
+    TViewerPacket packet;
+    packet.Data = header.data();
+    packet.Size = header.size();
+    packet.More = jpeg;
+    packet.MoreSize = jpeg ? jpegBytes : 0;
+    packet.Dump = header.data();
+    packet.DumpCount = header.size();
+    return SendToViewers(ServerSocketVideo, lmVideoSocketWrite, packet);
+}
+
+void TDataModuleMain::SendFrame(const TVideoPacketHeader& header, const uint8_t* jpeg, size_t jpegBytes) {
+    SendVideo(header, jpeg, jpegBytes);
+}
+
 } // namespace sw

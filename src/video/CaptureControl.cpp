@@ -43,7 +43,9 @@ std::string JoinLines(const std::vector<std::string>& lines) {
 
 TCaptureControl::TCaptureControl(TMessageWindow logWindow) : FLogWindow(logWindow) {}
 
-TCaptureControl::~TCaptureControl() = default;
+TCaptureControl::~TCaptureControl() {
+    StopVideo();
+}
 
 void TCaptureControl::SetPanelSize(int width, int height) {
     FPanelWidth = width;
@@ -253,6 +255,39 @@ bool TCaptureControl::PositionCaptureWindow() {
     int width = static_cast<int>(FCaptureStatus.uiImageWidth);
     int height = static_cast<int>(FCaptureStatus.uiImageHeight);
     FCaptureWindow->SetWindowPos({(FPanelWidth - width) / 2, (FPanelHeight - height) / 2, width, height});
+    return true;
+}
+
+bool TCaptureControl::StartVideo() {
+    if (!Configuration().Video().Enabled()) {
+        return true;
+    }
+    // Start is offered only with an initialised device; without a window the thread would have
+    // nothing to grab from.
+    if (!FCaptureWindow || FVideoState == vsRunning) {
+        return FVideoState == vsRunning;
+    }
+    PositionCaptureWindow();
+    FCaptureWindow->Show(true);
+    FVideoThread = std::make_unique<TVideoThread>(*FCaptureWindow, FVideoServer, FLogWindow, &FPreview);
+    FVideoState = vsRunning;
+    return true;
+}
+
+bool TCaptureControl::StopVideo() {
+    if (FVideoState != vsRunning) {
+        return true;
+    }
+    if (FCaptureWindow) {
+        FCaptureWindow->Show(false);
+    }
+    if (FVideoThread) {
+        FVideoThread->Terminate();
+        FVideoThread->WaitFor();
+        FVideoThread.reset();
+    }
+    FPreview.Clear();
+    FVideoState = vsInitialized;
     return true;
 }
 

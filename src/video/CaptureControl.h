@@ -3,6 +3,9 @@
 #include "log/LogPost.h"
 #include "platform/capture/CaptureRecords.h"
 #include "platform/capture/CaptureWindow.h"
+#include "video/FramePreview.h"
+#include "video/VideoPacket.h"
+#include "video/VideoThread.h"
 
 #include <cstdint>
 #include <memory>
@@ -67,6 +70,20 @@ public:
     // Centres the capture window in the panel at the size of the grabbed image.
     bool PositionCaptureWindow();
 
+    // Where the video thread sends each frame's packet (the engine's video server); none sends nothing.
+    void SetVideoServer(TVideoPacketSink* videoServer) { FVideoServer = videoServer; }
+    // With video "Enabled": shows the capture window and starts the video thread (vsRunning). Without
+    // it, does nothing and succeeds. Fails when there is no capture window to grab from.
+    bool StartVideo();
+    // While vsRunning: hides the capture window, ends the video thread while serving its requests, and
+    // goes back to vsInitialized.
+    bool StopVideo();
+    TVideoThread* VideoThread() const { return FVideoThread.get(); }
+    // The running thread's frame rate, 0 without one.
+    double FrameRate() const { return FVideoThread ? FVideoThread->FrameRate() : 0.0; }
+    // The last grabbed frame for a preview view, while one is switched on.
+    TFramePreview& Preview() { return FPreview; }
+
     // The driver dialogs, each when the driver reports it (compression always), then the refresh.
     // Only while vsInitialized; false when the dialog was not shown or not accepted.
     bool VideoFormatDialog();
@@ -93,6 +110,10 @@ private:
     TCapStatus FCaptureStatus{};
     TCapDriverCaps FDriverCaps{};
     TCaptureParms FCaptureParms{};
+    TVideoPacketSink* FVideoServer = nullptr;
+    TFramePreview FPreview;
+    // After the capture window: the thread ends before the window goes.
+    std::unique_ptr<TVideoThread> FVideoThread;
 };
 
 } // namespace sw

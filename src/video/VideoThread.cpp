@@ -1,0 +1,170 @@
+#include "video/VideoThread.h"
+
+#include "config/Configuration.h"
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <pthread.h>
+
+namespace sw {
+
+double TFrameRateWindow::Add(uint32_t tick) {
+    FrameTimes[FrameTimeHead] = tick;
+    if (FrameTimeCount < kFrames) {
+        ++FrameTimeCount;
+    }
+    if (FrameTimeHead == FrameTimeTail) {
+        FrameRate = 0;
+    } else {
+        const uint32_t span = FrameTimes[FrameTimeHead] - FrameTimes[FrameTimeTail];
+        if (span > 0) {
+            FrameRate = static_cast<double>(FrameTimeCount - 1) / static_cast<double>(span) * 1000.0;
+        }
+    }
+    if (FrameTimeCount == kFrames) {
+        FrameTimeTail = (FrameTimeTail + 1) % kFrames;
+    }
+    FrameTimeHead = (FrameTimeHead + 1) % kFrames;
+    return FrameRate;
+}
+
+TVideoThread::TVideoThread(TCaptureWindow& captureWindow, TVideoPacketSink* videoServer,
+                           TMessageWindow logWindow, TFramePreview* preview)
+    : CaptureWindow(captureWindow), VideoServer(videoServer), LogWindow(logWindow), Preview(preview) {
+    FThread = std::thread([this] { Execute(); });
+}
+
+TVideoThread::~TVideoThread() {
+    Terminate();
+    WaitFor();
+}
+
+void TVideoThread::WaitFor() {
+    if (!FThread.joinable()) {
+        return;
+    }
+    CaptureWindow.WaitServing([this] { return Finished(); });
+    FThread.join();
+}
+
+bool TVideoThread::PostLogEntry(uint8_t level, uint8_t message, const std::string& detail,
+                                const std::string& values, TDateTime time) {
+    return sw::PostLogEntry(LogWindow, level, message, time, detail, values);
+}
+
+bool TVideoThread::LogRequest(uint8_t message, bool ok) {
+    PostLogEntry(ok ? llInformation : llError, message, ok ? "Ok" : "Failed", "", Now());
+    return ok;
+}
+
+void TVideoThread::Execute() {
+    ::pthread_setname_np(::pthread_self(), "video");
+    ImageStream = std::make_unique<TVideoImageStream>(VideoFormat);
+    FrameBitmap = std::make_unique<TBitmap>();
+    Converter = std::make_unique<TJpegConverter>();
+    JpegStream = std::make_unique<TMemoryStream>();
+
+    LogRequest(lmGetVideoFormat, CaptureWindow.GetVideoFormat(
+                                     VideoFormat.data(), static_cast<uint32_t>(VideoFormat.size())) != 0);
+    LogRequest(lmSetUserData, CaptureWindow.SetUserData(reinterpret_cast<intptr_t>(this)));
+    LogRequest(lmSetCallbackOnFrame, CaptureWindow.SetCallbackOnFrame(&TVideoThread::FrameCallback));
+    LogRequest(lmSetCallbackOnError, CaptureWindow.SetCallbackOnError(&TVideoThread::ErrorCallback));
+
+    while (!FTerminated) {
+        // The grab's result is not examined: a failed grab returns at once, its error went to the
+        // error callback, and the loop goes on. This thread has no message queue of its own to drain.
+        CaptureWindow.GrabFrameNoStop();
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+
+    LogRequest(lmSetCallbackOnError, CaptureWindow.SetCallbackOnError(nullptr));
+    LogRequest(lmSetCallbackOnFrame, CaptureWindow.SetCallbackOnFrame(nullptr));
+    LogRequest(lmSetUserData, CaptureWindow.SetUserData(0));
+    // No callback reaches this object any more: the requests above ran on the main thread in order.
+    JpegStream.reset();
+    Converter.reset();
+    FrameBitmap.reset();
+    ImageStream.reset();
+
+    FFinished = true;
+    CaptureWindow.Wake();
+}
+
+bool TVideoThread::FrameCallback(TCaptureWindow* window, TVideoHdr* header) {
+    if (window && header) {
+        if (auto* thread = reinterpret_cast<TVideoThread*>(window->GetUserData())) {
+            thread->ProcessFrame(*header);
+        }
+    }
+    return true;
+}
+
+bool TVideoThread::ErrorCallback(TCaptureWindow* window, int errorNumber, const char* text) {
+    if (window) {
+        if (auto* thread = reinterpret_cast<TVideoThread*>(window->GetUserData())) {
+            thread->PostLogEntry(llError, lmVideoError, "",
+                                 std::string(text ? text : "") + " (" + std::to_string(errorNumber) + ")",
+                                 Now());
+        }
+    }
+    return true;
+}
+
+void TVideoThread::FrameNotSent(const std::string& reason) {
+    ++FFramesNotSent;
+    // Once per broadcast: a camera format the pipeline cannot encode would otherwise log every frame.
+    if (FFailureReported) {
+        return;
+    }
+    FFailureReported = true;
+    char number[16];
+    std::snprintf(number, sizeof number, "%08X", FFrameNumber);
+    Log(LogWindow, llError, lmVideoError, Now(), "", std::string("Frame ") + number + " not sent: " + reason);
+}
+
+void TVideoThread::ProcessFrame(const TVideoHdr& header) {
+    if (!ImageStream) {
+        return;
+    }
+    FRateWindow.Add(TickCount());
+    ++FFrameNumber;
+    ImageStream->SetFrame(&header);
+    ImageStream->Seek(0, TStream::soBeginning);
+    std::string error;
+    if (!FrameBitmap->LoadFromStream(*ImageStream, error)) {
+        FrameNotSent("the frame could not be loaded as a bitmap (" + error + ")");
+        return;
+    }
+    if (Preview) {
+        Preview->Present(*FrameBitmap);
+    }
+    JpegStream->Clear();
+    DrawOverlay();
+    Converter->Quality = ConfigurationExists() ? Configuration().JpegQuality() : 75;
+    if (!Converter->Convert(*FrameBitmap, *JpegStream)) {
+        FrameNotSent("the frame could not be encoded (" + Converter->ErrorText() + ")");
+        return;
+    }
+    SendFrame();
+}
+
+void TVideoThread::DrawOverlay() {
+    if (!ConfigurationExists()) {
+        return;
+    }
+    const TOverlaySettings settings = TOverlaySettings::FromConfiguration();
+    FOverlay.Draw(*FrameBitmap, OverlayText(settings, FrameRate(), FFrameNumber), settings);
+}
+
+void TVideoThread::SendFrame() {
+    const auto size = static_cast<uint32_t>(JpegStream->StreamSize());
+    const TVideoPacketHeader header = VideoPacketHeader(FFrameNumber, size);
+    ++FFramesSent;
+    if (VideoServer) {
+        // The JPEG goes out from the stream's memory, behind the header, without a copy.
+        VideoServer->SendFrame(header, JpegStream->Memory(), size);
+    }
+}
+
+} // namespace sw

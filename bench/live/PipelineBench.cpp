@@ -101,7 +101,8 @@ public:
         jpeg_set_quality(&FInfo, 75, TRUE);
         jpeg_start_compress(&FInfo, TRUE);
         while (FInfo.next_scanline < FInfo.image_height) {
-            jpeg_write_scanlines(&FInfo, FRows.data() + FInfo.next_scanline, FInfo.image_height - FInfo.next_scanline);
+            jpeg_write_scanlines(&FInfo, FRows.data() + FInfo.next_scanline,
+                                 FInfo.image_height - FInfo.next_scanline);
         }
         jpeg_finish_compress(&FInfo);
         return FSize;
@@ -125,8 +126,9 @@ public:
         FBuffer.resize(room);
         unsigned char* out = FBuffer.data();
         unsigned long size = room;
-        tjCompress2(FHandle, bitmap.Bits(), bitmap.Width(), static_cast<int>(bitmap.Stride()), bitmap.Height(),
-                    TJPF_BGR, &out, &size, TJSAMP_420, 75, TJFLAG_BOTTOMUP | TJFLAG_NOREALLOC);
+        tjCompress2(FHandle, bitmap.Bits(), bitmap.Width(), static_cast<int>(bitmap.Stride()),
+                    bitmap.Height(), TJPF_BGR, &out, &size, TJSAMP_420, 75,
+                    TJFLAG_BOTTOMUP | TJFLAG_NOREALLOC);
         return size;
     }
 
@@ -137,7 +139,9 @@ private:
 
 class TCountingSink : public TVideoPacketSink {
 public:
-    void SendFrame(const TVideoPacketHeader&, const uint8_t*, size_t jpegBytes) override { Bytes = jpegBytes; }
+    void SendFrame(const TVideoPacketHeader&, const uint8_t*, size_t jpegBytes) override {
+        Bytes = jpegBytes;
+    }
     size_t Bytes = 0;
 };
 
@@ -178,7 +182,8 @@ struct TRig {
         dynamic_cast<TTestPatternDriver&>(*Control->CaptureWindow()->Driver())
             .SetFormat(size.Width, size.Height, kFourCcUyvy);
         Control->StartVideo();
-        while (Control->CaptureWindow()->GetUserData() == 0 || Control->CaptureWindow()->PendingRequests() > 0) {
+        while (Control->CaptureWindow()->GetUserData() == 0 ||
+               Control->CaptureWindow()->PendingRequests() > 0) {
             Control->CaptureWindow()->ServeRequests();
         }
     }
@@ -215,22 +220,23 @@ void Register(TSize size) {
         state.counters["jpeg_bytes"] = static_cast<double>(bytes);
     })->Unit(benchmark::kMicrosecond);
     for (const bool turbo : {false, true}) {
-        benchmark::RegisterBenchmark(
-            Key(size, turbo ? "pipeline-turbo" : "pipeline-libjpeg").c_str(), [size, turbo](benchmark::State& state) {
-                turbo ? LoadIjl() : (UnloadIjl(), true);
-                TFrame frame(size);
-                TRig rig(size);
-                TVideoThread& thread = *rig.Control->VideoThread();
-                const uint32_t notSent = thread.FramesNotSent();
-                for (auto _ : state) {
-                    thread.ProcessFrame(frame.Header);
-                }
-                if (thread.FramesNotSent() != notSent || rig.Sink.Bytes == 0) {
-                    state.SkipWithError("frames were not sent");
-                }
-                state.counters["jpeg_bytes"] = static_cast<double>(rig.Sink.Bytes);
-                LoadIjl();
-            })->Unit(benchmark::kMicrosecond);
+        benchmark::RegisterBenchmark(Key(size, turbo ? "pipeline-turbo" : "pipeline-libjpeg").c_str(),
+                                     [size, turbo](benchmark::State& state) {
+                                         turbo ? LoadIjl() : (UnloadIjl(), true);
+                                         TFrame frame(size);
+                                         TRig rig(size);
+                                         TVideoThread& thread = *rig.Control->VideoThread();
+                                         const uint32_t notSent = thread.FramesNotSent();
+                                         for (auto _ : state) {
+                                             thread.ProcessFrame(frame.Header);
+                                         }
+                                         if (thread.FramesNotSent() != notSent || rig.Sink.Bytes == 0) {
+                                             state.SkipWithError("frames were not sent");
+                                         }
+                                         state.counters["jpeg_bytes"] = static_cast<double>(rig.Sink.Bytes);
+                                         LoadIjl();
+                                     })
+            ->Unit(benchmark::kMicrosecond);
     }
     benchmark::RegisterBenchmark(Key(size, "present+load").c_str(), [size](benchmark::State& state) {
         TFrame frame(size);
@@ -254,8 +260,9 @@ void Register(TSize size) {
                                          TOverlayPainter painter;
                                          uint32_t n = 0;
                                          for (auto _ : state) {
-                                             const std::string text =
-                                                 OverlayText(settings, 30.0, ++n, [&] { return fresh ? n / 86400.0 : 1.0; });
+                                             const std::string text = OverlayText(settings, 30.0, ++n, [&] {
+                                                 return fresh ? n / 86400.0 : 1.0;
+                                             });
                                              painter.Draw(frame.Bgr, text, settings);
                                          }
                                      })
@@ -297,8 +304,8 @@ int main(int argc, char** argv) {
     benchmark::RunSpecifiedBenchmarks(&reporter);
     std::printf("\n%-10s %10s %10s %10s %10s %10s %10s %10s | %10s %10s\n", "frame", "bare jpeg", "bare tj",
                 "pipe jpeg", "pipe tj", "load", "ovl same", "ovl new", "jpeg ratio", "tj ratio");
-    std::printf("%-10s %10s %10s %10s %10s %10s %10s %10s | %10s %10s\n", "", "us", "us", "us", "us", "us", "us",
-                "us", "<= 1.25", "<= 1.25");
+    std::printf("%-10s %10s %10s %10s %10s %10s %10s %10s | %10s %10s\n", "", "us", "us", "us", "us", "us",
+                "us", "us", "<= 1.25", "<= 1.25");
     for (const TSize& size : kSizes) {
         auto time = [&](const char* contender) {
             const auto found = reporter.Times.find(Key(size, contender));
@@ -306,9 +313,10 @@ int main(int argc, char** argv) {
         };
         const std::string frame = std::to_string(size.Width) + "x" + std::to_string(size.Height);
         std::printf("%-10s %10.1f %10.1f %10.1f %10.1f %10.1f %10.1f %10.1f | %10.3f %10.3f\n", frame.c_str(),
-                    time("bare-libjpeg"), time("bare-turbo"), time("pipeline-libjpeg"), time("pipeline-turbo"),
-                    time("present+load"), time("overlay-same-text"), time("overlay-new-text"),
-                    time("pipeline-libjpeg") / time("bare-libjpeg"), time("pipeline-turbo") / time("bare-turbo"));
+                    time("bare-libjpeg"), time("bare-turbo"), time("pipeline-libjpeg"),
+                    time("pipeline-turbo"), time("present+load"), time("overlay-same-text"),
+                    time("overlay-new-text"), time("pipeline-libjpeg") / time("bare-libjpeg"),
+                    time("pipeline-turbo") / time("bare-turbo"));
     }
     UnloadIjl();
     return 0;

@@ -188,6 +188,10 @@ TViewerSendCounts TDataModuleMain::SendToViewers(TServerSocket& server, uint8_t 
             }
             PostLogEntry(llInformation, writeMessage, Now(), socket->RemoteAddress(), dump);
         }
+        if (packet.SkipWhenBehind && socket->PendingBytes() == 0 && socket->UntransmittedBytes() > 0) {
+            ++counts.Skipped;
+            continue;
+        }
         switch (socket->SendWhole(packet.Data, packet.Size, packet.More, packet.MoreSize)) {
         case TSendResult::Sent:
             ++counts.Sent;
@@ -228,6 +232,7 @@ TViewerSendCounts TDataModuleMain::SendVideo(const TVideoPacketHeader& header, c
     packet.MoreSize = jpeg ? jpegBytes : 0;
     packet.Dump = header.data();
     packet.DumpCount = header.size();
+    packet.SkipWhenBehind = true;
     return SendToViewers(ServerSocketVideo, lmVideoSocketWrite, packet);
 }
 

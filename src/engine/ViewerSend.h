@@ -16,6 +16,10 @@ struct TViewerPacket {
     // The bytes shown in each viewer's "Socket write" hex dump.
     const uint8_t* Dump = nullptr;
     size_t DumpCount = 0;
+    // Skip a viewer whole while its socket still holds bytes of earlier packets that could not even be
+    // transmitted (its receive window is closed): a slow viewer then gets the newest packet once it has
+    // caught up, rather than packets that waited in its queue.
+    bool SkipWhenBehind = false;
 };
 
 // What became of a packet, counted over the connections of the server.

@@ -57,6 +57,50 @@ TEST_F(VideoSendTest, PacketsGoWholeOnlyToRegisteredUnblockedViewersEachWithItsH
     EXPECT_EQ(late.substr(0, 10), std::string("\x01\x00\x00\x00\x02\x02\x00\x00\x00\x03", 10));
 }
 
+TEST_F(VideoSendTest, AViewerThatFellBehindGetsTheNextPacketOnlyOnceItCaughtUp) {
+    // A send buffer larger than the packets: the kernel takes them whole, so only the viewer's closed
+    // receive window shows that it is behind.
+    Config->Video().SetBufferSize(1024);
+    TUniqueFd reader = ConnectViewer(VideoPort, "127.0.0.2");
+    TUniqueFd behind = ConnectViewer(VideoPort, "127.0.0.3", 4096);
+    ASSERT_TRUE(WaitFor([&] { return EntriesOf(lmVideoSocketConnect).size() == 4; }));
+    std::vector<uint8_t> jpeg(60000);
+    auto send = [&](uint32_t number) {
+        for (size_t i = 0; i < jpeg.size(); ++i) {
+            jpeg[i] = static_cast<uint8_t>(number + i);
+        }
+        return Engine->SendVideo(VideoPacketHeader(number, static_cast<uint32_t>(jpeg.size())), jpeg.data(),
+                                 jpeg.size());
+    };
+    std::string fromReader;
+    std::string fromBehind;
+    TViewerSendCounts counts = send(1);
+    EXPECT_EQ(counts.Sent, 2);
+    ASSERT_TRUE(WaitFor([&] { return Available(reader, &fromReader) >= 0 && fromReader.size() == 60010; }));
+    TServerClientSocket* behindSide = ServerSide(Engine->ServerSocketVideo, behind);
+    ASSERT_NE(behindSide, nullptr);
+    ASSERT_TRUE(WaitFor([&] { return behindSide->UntransmittedBytes() > 0; }));
+
+    counts = send(2);
+    EXPECT_EQ(counts.Sent, 1) << "the reader";
+    EXPECT_EQ(counts.Skipped, 1) << "the viewer still holding most of packet 1";
+    ASSERT_TRUE(
+        WaitFor([&] { return Available(reader, &fromReader) >= 0 && fromReader.size() == 2 * 60010; }));
+
+    // It catches up; the next packet is the newest, whole.
+    ASSERT_TRUE(WaitFor([&] {
+        Available(behind, &fromBehind);
+        return fromBehind.size() == 60010 && behindSide->UnsentBytes() == 0;
+    }));
+    counts = send(3);
+    EXPECT_EQ(counts.Sent, 2);
+    ASSERT_TRUE(
+        WaitFor([&] { return Available(behind, &fromBehind) >= 0 && fromBehind.size() == 2 * 60010; }));
+    EXPECT_EQ(fromBehind.substr(0, 10), std::string("\x01\x00\x00\x00\x01\x02\x00\x00\xEA\x60", 10));
+    EXPECT_EQ(fromBehind.substr(60010, 10), std::string("\x01\x00\x00\x00\x03\x02\x00\x00\xEA\x60", 10));
+    EXPECT_EQ(static_cast<uint8_t>(fromBehind[60020]), 3) << "packet 3's own bytes";
+}
+
 // A viewer of the broadcast: reads whatever has arrived without waiting.
 class TRawViewer : public TViewerFixture {
 public:

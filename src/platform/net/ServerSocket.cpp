@@ -133,6 +133,14 @@ int TServerClientSocket::UnsentBytes() const {
     return unsent;
 }
 
+int TServerClientSocket::UntransmittedBytes() const {
+    int untransmitted = 0;
+    if (!Connected() || ::ioctl(FFd.Get(), SIOCOUTQNSD, &untransmitted) != 0) {
+        return -1;
+    }
+    return untransmitted;
+}
+
 size_t TServerClientSocket::ReceiveBuf(void* buffer, size_t size) {
     if (!Connected() || size == 0) {
         return 0;

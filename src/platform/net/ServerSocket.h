@@ -59,6 +59,9 @@ public:
     size_t PendingBytes() const { return FPending.size() - FPendingOffset; }
     // Bytes the kernel holds unsent for this socket (SIOCOUTQ), -1 when unknown.
     int UnsentBytes() const;
+    // Of those, the bytes not even transmitted yet because the peer's receive window is closed
+    // (SIOCOUTQNSD): the peer is behind. -1 when unknown.
+    int UntransmittedBytes() const;
 
     // Reads what has arrived; returns the byte count, 0 when nothing was there.
     size_t ReceiveBuf(void* buffer, size_t size);

@@ -1,0 +1,273 @@
+// Freshness for a slow viewer: the engine broadcasting 1280x720 test pattern frames in this process,
+// one viewer reading as fast as it can and one throttled to 1.5 MB/s. For every frame the slow viewer
+// completes, how far it is behind the newest frame the normal viewer has at that moment (by the normal
+// viewer's arrival times), and how old it is (since the normal viewer had the same frame). The slow
+// viewer should get fewer frames, never old ones: at most 250 ms behind. Exits 1 when that fails.
+//
+// One pass per video "BufferSize" given (default 32, the setting's default, and 256).
+//
+//   live_freshness [--seconds S] [--rate MBps] [--quality Q] [--buffer KB[,KB...]] [--pattern N]
+
+#include "bench/live/LiveViewers.h"
+#include "config/Configuration.h"
+#include "engine/BroadcastController.h"
+#include "engine/Clients.h"
+#include "engine/DataModuleMain.h"
+#include "platform/capture/TestPatternDriver.h"
+#include "video/JpegConverter.h"
+
+#include <QCoreApplication>
+#include <QGuiApplication>
+#include <QTimer>
+#include <algorithm>
+#include <atomic>
+#include <cmath>
+#include <csignal>
+#include <cstdlib>
+#include <fstream>
+#include <memory>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+namespace {
+
+using namespace sw;
+using namespace sw::bench;
+
+struct TOptions {
+    double Seconds = 20;
+    double RateMBps = 1.5;
+    int Quality = 100;
+    std::vector<int> BufferKB = {32, 256};
+    int Pattern = TTestPatternDriver::GreyRamp;
+};
+
+constexpr size_t kMaxFrames = 1 << 20;
+
+struct TShared {
+    std::atomic<bool> Stop{false};
+    // Arrival time at the normal viewer of each frame number, in microseconds since the start; 0 none yet.
+    std::vector<std::atomic<int64_t>> NormalAt = std::vector<std::atomic<int64_t>>(kMaxFrames);
+    std::atomic<uint32_t> NormalNewest{0};
+    TClock::time_point Start = TClock::now();
+    uint64_t NormalFrames = 0;
+    uint64_t NormalGaps = 0;
+    uint32_t NormalFirst = 0;
+    uint64_t NormalBytes = 0;
+    uint64_t SlowFrames = 0;
+    uint64_t SlowBytes = 0;
+    std::vector<double> BehindMs;
+    std::vector<double> AgeMs;
+    bool Malformed = false;
+};
+
+int64_t MicrosSince(const TShared& shared, TClock::time_point t) {
+    return std::chrono::duration_cast<std::chrono::microseconds>(t - shared.Start).count() + 1;
+}
+
+void NormalViewer(int fd, TShared& shared) {
+    TPacketReader reader;
+    std::vector<uint8_t> buffer(256 * 1024);
+    while (!shared.Stop) {
+        const ssize_t got = ::recv(fd, buffer.data(), buffer.size(), 0);
+        if (got <= 0) {
+            break;
+        }
+        shared.NormalBytes += static_cast<uint64_t>(got);
+        reader.Feed(buffer.data(), static_cast<size_t>(got), TClock::now(),
+                    [&](uint32_t number, TClock::time_point at) {
+                        if (number < kMaxFrames) {
+                            shared.NormalAt[number] = MicrosSince(shared, at);
+                        }
+                        if (shared.NormalFirst == 0) {
+                            shared.NormalFirst = number;
+                        }
+                        shared.NormalNewest = number;
+                    });
+    }
+    shared.NormalFrames = reader.Frames;
+    shared.NormalGaps = reader.Gaps;
+    shared.Malformed = shared.Malformed || reader.Malformed;
+}
+
+void SlowViewer(int fd, double bytesPerSecond, TShared& shared) {
+    TPacketReader reader;
+    std::vector<uint8_t> buffer(16 * 1024);
+    const TClock::time_point start = TClock::now();
+    uint64_t consumed = 0;
+    while (!shared.Stop) {
+        const double allowed = bytesPerSecond * std::chrono::duration<double>(TClock::now() - start).count() -
+                               static_cast<double>(consumed);
+        if (allowed < 4096) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            continue;
+        }
+        const size_t want = std::min(buffer.size(), static_cast<size_t>(allowed));
+        const ssize_t got = ::recv(fd, buffer.data(), want, 0);
+        if (got <= 0) {
+            break;
+        }
+        consumed += static_cast<uint64_t>(got);
+        reader.Feed(buffer.data(), static_cast<size_t>(got), TClock::now(),
+                    [&](uint32_t number, TClock::time_point at) {
+                        const uint32_t newest = shared.NormalNewest;
+                        if (number >= kMaxFrames || newest >= kMaxFrames) {
+                            return;
+                        }
+                        const int64_t sameAt = shared.NormalAt[number];
+                        const int64_t newestAt = shared.NormalAt[newest];
+                        if (sameAt == 0 || newestAt == 0) {
+                            return;
+                        }
+                        shared.BehindMs.push_back(
+                            static_cast<double>(std::max<int64_t>(newestAt - sameAt, 0)) / 1000);
+                        shared.AgeMs.push_back(static_cast<double>(MicrosSince(shared, at) - sameAt) / 1000);
+                    });
+    }
+    shared.SlowFrames = reader.Frames;
+    shared.SlowBytes = consumed;
+    shared.Malformed = shared.Malformed || reader.Malformed;
+}
+
+double Percentile(std::vector<double> values, double p) {
+    if (values.empty()) {
+        return NAN;
+    }
+    std::sort(values.begin(), values.end());
+    return values[std::min(values.size() - 1, static_cast<size_t>(p * static_cast<double>(values.size())))];
+}
+
+bool RunPass(TBroadcastController& controller, TDataModuleMain& engine, const TOptions& options,
+             int bufferKB) {
+    if (!controller.Start()) {
+        std::fprintf(stderr, "the broadcast did not start\n");
+        return false;
+    }
+    const int port = engine.ServerSocketVideo.LocalPort();
+    TShared shared;
+    const int normalFd = ConnectLoopback(port);
+    const int slowFd = ConnectLoopback(port);
+    std::thread normal(NormalViewer, normalFd, std::ref(shared));
+    std::thread slow(SlowViewer, slowFd, options.RateMBps * 1e6, std::ref(shared));
+    QTimer::singleShot(static_cast<int>(options.Seconds * 1000), [&] { QCoreApplication::quit(); });
+    QCoreApplication::exec();
+    shared.Stop = true;
+    ::shutdown(normalFd, SHUT_RDWR);
+    ::shutdown(slowFd, SHUT_RDWR);
+    normal.join();
+    slow.join();
+    ::close(normalFd);
+    ::close(slowFd);
+    controller.Stop();
+    const double seconds = options.Seconds;
+    std::printf(
+        "live_freshness: 1280x720 test pattern %d at quality %d, BufferSize %d KB, slow viewer at %.2f MB/s, "
+        "%.0f s; %u cores\n",
+        options.Pattern, options.Quality, bufferKB, options.RateMBps, seconds,
+        std::thread::hardware_concurrency());
+    std::printf("frames made: %u (%.1f fps)\n", shared.NormalNewest - shared.NormalFirst + 1,
+                static_cast<double>(shared.NormalNewest - shared.NormalFirst + 1) / seconds);
+    std::printf("normal viewer: %llu frames, %llu gaps (%.1f fps), %.2f MB/s, mean frame %.0f bytes\n",
+                static_cast<unsigned long long>(shared.NormalFrames),
+                static_cast<unsigned long long>(shared.NormalGaps),
+                static_cast<double>(shared.NormalFrames) / seconds,
+                static_cast<double>(shared.NormalBytes) / seconds / 1e6,
+                static_cast<double>(shared.NormalBytes) /
+                    std::max<double>(1, static_cast<double>(shared.NormalFrames)));
+    std::printf("slow viewer:   %llu frames (%.1f fps), %.2f MB/s\n",
+                static_cast<unsigned long long>(shared.SlowFrames),
+                static_cast<double>(shared.SlowFrames) / seconds,
+                static_cast<double>(shared.SlowBytes) / seconds / 1e6);
+    std::printf(
+        "slow frame behind the normal viewer's newest: median %.0f ms, p95 %.0f ms, max %.0f ms (<= 250)\n",
+        Percentile(shared.BehindMs, 0.5), Percentile(shared.BehindMs, 0.95),
+        Percentile(shared.BehindMs, 1.0));
+    std::printf(
+        "slow frame's age when complete (since the normal viewer had it): median %.0f ms, p95 %.0f ms, max "
+        "%.0f ms\n",
+        Percentile(shared.AgeMs, 0.5), Percentile(shared.AgeMs, 0.95), Percentile(shared.AgeMs, 1.0));
+    const bool ok = !shared.Malformed && shared.SlowFrames > 0 && Percentile(shared.BehindMs, 1.0) <= 250;
+    std::printf("%s\n", ok ? "checks passed" : "CHECKS FAILED");
+    return ok;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    TOptions options;
+    for (int i = 1; i + 1 < argc; i += 2) {
+        const std::string arg = argv[i];
+        const double value = std::atof(argv[i + 1]);
+        if (arg == "--seconds") {
+            options.Seconds = value;
+        } else if (arg == "--rate") {
+            options.RateMBps = value;
+        } else if (arg == "--quality") {
+            options.Quality = static_cast<int>(value);
+        } else if (arg == "--buffer") {
+            options.BufferKB.clear();
+            for (const char* p = argv[i + 1]; *p;) {
+                options.BufferKB.push_back(std::atoi(p));
+                while (*p && *p != ',') {
+                    ++p;
+                }
+                p += *p == ',';
+            }
+        } else if (arg == "--pattern") {
+            options.Pattern = static_cast<int>(value);
+        } else {
+            std::fprintf(stderr, "usage: live_freshness [--seconds S] [--rate MBps] [--quality Q] "
+                                 "[--buffer KB[,KB...]] [--pattern N]\n");
+            return 2;
+        }
+    }
+    std::signal(SIGPIPE, SIG_IGN);
+    if (!std::getenv("QT_QPA_PLATFORM")) {
+        ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
+    }
+    char dirTemplate[] = "/tmp/live-freshness-XXXXXX";
+    const std::string dir = ::mkdtemp(dirTemplate);
+    const std::string ini = dir + "/streamwright.ini";
+    std::ofstream(ini) << "[Video]\r\nEnabled=1\r\nDevice=Test Pattern\r\nPort=0"
+                       << "\r\n[Audio]\r\nEnabled=0\r\nPort=0\r\n[Web]\r\nEnabled=0\r\n[Text]\r\nFormat=3\r\n"
+                       << "[Application]\r\nJpegQuality=" << options.Quality << "\r\n";
+
+    QGuiApplication application(argc, argv);
+    LoadIjl();
+    auto configuration = std::make_unique<TConfiguration>(ini);
+    SetConfiguration(configuration.get());
+    configuration->Reload();
+    auto clients = std::make_unique<TClients>(ini);
+    SetClients(clients.get());
+    auto engine = std::make_unique<TDataModuleMain>(dir + "/streamwright.log");
+    engine->ServerSocketVideo.BindAddress = "127.0.0.1";
+    auto controller = std::make_unique<TBroadcastController>(*engine);
+    controller->Create();
+    while (!controller->DevicesInitialized()) {
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
+    }
+    auto* driver = dynamic_cast<TTestPatternDriver*>(
+        controller->Capture().CaptureWindow() ? controller->Capture().CaptureWindow()->Driver() : nullptr);
+    if (!driver || !driver->SetFormat(1280, 720, kFourCcUyvy)) {
+        std::fprintf(stderr, "no test pattern device\n");
+        return 1;
+    }
+    driver->SetPattern(options.Pattern);
+    bool ok = true;
+    for (const int bufferKB : options.BufferKB) {
+        configuration->Video().SetBufferSize(bufferKB);
+        ok = RunPass(*controller, *engine, options, bufferKB) && ok;
+    }
+    controller->Destroy();
+    controller.reset();
+    engine.reset();
+    SetClients(nullptr);
+    clients.reset();
+    SetConfiguration(nullptr);
+    configuration.reset();
+    UnloadIjl();
+    std::system(("rm -rf '" + dir + "'").c_str());
+
+    return ok ? 0 : 1;
+}

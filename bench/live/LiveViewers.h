@@ -1,0 +1,126 @@
+#pragma once
+
+// Viewers for the live load drivers: raw loopback sockets on the video port, parsed packet by packet
+// (0x01, frame number, 0x02, length, JPEG), with the arrival time of every complete frame.
+
+#include <arpa/inet.h>
+#include <chrono>
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <netinet/in.h>
+#include <string>
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace sw::bench {
+
+using TClock = std::chrono::steady_clock;
+
+inline double MsBetween(TClock::time_point from, TClock::time_point to) {
+    return std::chrono::duration<double, std::milli>(to - from).count();
+}
+
+// A blocking socket connected to 127.0.0.1:port, -1 on failure.
+inline int ConnectLoopback(int port) {
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_port = htons(static_cast<uint16_t>(port));
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    if (fd < 0 || ::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) {
+        if (fd >= 0) {
+            ::close(fd);
+        }
+        return -1;
+    }
+    return fd;
+}
+
+// A port that was free a moment ago.
+inline int FreeLoopbackPort() {
+    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
+    socklen_t len = sizeof addr;
+    ::getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len);
+    ::close(fd);
+    return ntohs(addr.sin_port);
+}
+
+// Parses one viewer's byte stream and keeps its frame statistics.
+class TPacketReader {
+public:
+    // Frames since the last ResetStats, gaps in their numbers, the longest time between two frames.
+    uint64_t Frames = 0;
+    uint64_t Gaps = 0;
+    double WorstIntervalMs = 0;
+    uint32_t LastNumber = 0;
+    bool Malformed = false;
+    TClock::time_point LastFrameAt{};
+
+    void ResetStats() {
+        Frames = 0;
+        Gaps = 0;
+        WorstIntervalMs = 0;
+    }
+
+    // Feeds received bytes; onFrame(number, time) for every complete packet.
+    template <typename OnFrame>
+    void Feed(const uint8_t* data, size_t size, TClock::time_point now, OnFrame&& onFrame) {
+        while (size > 0 && !Malformed) {
+            if (FHave < 10) {
+                const size_t n = std::min(size, 10 - FHave);
+                std::memcpy(FHeader + FHave, data, n);
+                FHave += n;
+                data += n;
+                size -= n;
+                if (FHave == 10) {
+                    if (FHeader[0] != 0x01 || FHeader[5] != 0x02) {
+                        Malformed = true;
+                        return;
+                    }
+                    FRemaining = Be32(FHeader + 6);
+                }
+                if (FHave < 10 || FRemaining > 0) {
+                    continue;
+                }
+            } else {
+                const size_t n = std::min<size_t>(size, FRemaining);
+                FRemaining -= static_cast<uint32_t>(n);
+                data += n;
+                size -= n;
+                if (FRemaining > 0) {
+                    continue;
+                }
+            }
+            const uint32_t number = Be32(FHeader + 1);
+            if (FAnyFrame) {
+                if (number != LastNumber + 1) {
+                    ++Gaps;
+                }
+                WorstIntervalMs = std::max(WorstIntervalMs, MsBetween(LastFrameAt, now));
+            }
+            FAnyFrame = true;
+            ++Frames;
+            LastNumber = number;
+            LastFrameAt = now;
+            FHave = 0;
+            onFrame(number, now);
+        }
+    }
+
+private:
+    static uint32_t Be32(const uint8_t* p) {
+        return static_cast<uint32_t>(p[0]) << 24 | static_cast<uint32_t>(p[1]) << 16 |
+               static_cast<uint32_t>(p[2]) << 8 | p[3];
+    }
+    uint8_t FHeader[10] = {};
+    size_t FHave = 0;
+    uint32_t FRemaining = 0;
+    bool FAnyFrame = false;
+};
+
+} // namespace sw::bench

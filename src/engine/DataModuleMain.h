@@ -30,6 +30,10 @@ namespace sw {
 //   sound or by the engine's destruction; it shares nothing with the main thread but a stop flag.
 // - other threads (video thread, web accepting and connection threads) only post TAMLog records to
 //   MessageWindow(); the record travels inside the posted event and is freed by whoever holds it.
+// - the video thread ("video", TVideoThread) only paces grabs: each is a synchronous request that the
+//   capture window runs on the main thread, where the frame is encoded and SendFrame offers it to the
+//   video viewers. StopVideo ends it while serving those requests (a plain join would deadlock
+//   against a grab in progress); Stop runs it before the servers close.
 // - the web server's accepting thread calls ServerSocketWebGetThread; StopServers joins every web
 //   thread before it returns.
 class TDataModuleMain : public QObject, public TVideoPacketSink {

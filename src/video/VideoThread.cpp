@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <exception>
 #include <pthread.h>
 
 namespace sw {
@@ -94,7 +95,13 @@ void TVideoThread::Execute() {
 bool TVideoThread::FrameCallback(TCaptureWindow* window, TVideoHdr* header) {
     if (window && header) {
         if (auto* thread = reinterpret_cast<TVideoThread*>(window->GetUserData())) {
-            thread->ProcessFrame(*header);
+            // The callback may run inside Stop's wait, where no event handler would report an exception
+            // and one escaping would leave the thread unjoined: it is logged here and the frame is lost.
+            try {
+                thread->ProcessFrame(*header);
+            } catch (const std::exception& e) {
+                thread->PostLogEntry(llError, lmException, e.what(), "", Now());
+            }
         }
     }
     return true;

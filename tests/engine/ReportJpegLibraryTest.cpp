@@ -1,4 +1,5 @@
 #include "engine/JpegLibrary.h"
+#include "video/JpegConverter.h"
 
 #include <dlfcn.h>
 #include <gtest/gtest.h>
@@ -46,6 +47,29 @@ TEST(ReportJpegLibraryTest, ProbeReportsTheLibraryThatIsPresent) {
     EXPECT_EQ(info.TurboJpeg, turboPresent);
     EXPECT_EQ(info.Company, turboPresent ? kTurboJpegCompany : kLibjpegCompany);
     EXPECT_TRUE(IsDottedVersion(info.Version)) << info.Version;
+}
+
+TEST(ReportJpegLibraryTest, TheEncoderSourceDescribesTheEncoderInUse) {
+    const bool wasLoaded = IjlAvailable();
+    UnloadIjl();
+    TJpegLibraryInfo info = EncoderJpegLibraryInfo();
+    EXPECT_FALSE(info.TurboJpeg);
+    EXPECT_EQ(info.Company, kLibjpegCompany);
+    EXPECT_TRUE(IsDottedVersion(info.Version)) << info.Version;
+    if (LoadIjl()) {
+        info = EncoderJpegLibraryInfo();
+        EXPECT_TRUE(info.TurboJpeg);
+        EXPECT_EQ(info.Company, kTurboJpegCompany);
+        EXPECT_TRUE(IsDottedVersion(info.Version)) << info.Version;
+        SetJpegLibrarySource(EncoderJpegLibraryInfo);
+        EXPECT_TRUE(JpegLibraryInfo().TurboJpeg);
+        UnloadIjl();
+        EXPECT_FALSE(JpegLibraryInfo().TurboJpeg) << "the report follows the encoder, not the probe";
+        SetJpegLibrarySource(nullptr);
+    }
+    if (wasLoaded) {
+        LoadIjl();
+    }
 }
 
 } // namespace

@@ -44,7 +44,7 @@ public:
 
     TMessageWindow MessageWindow() const { return FMessageWindow.get(); }
     const std::string& LogFileName() const { return FLog.LogFileName(); }
-    const std::deque<std::string>& LogLines() const { return FLog.LogLines(); }
+    const TLogLines& LogLines() const { return FLog.LogLines(); }
 
     // The object that receives WM_CONNECTIONSCHANGED, WM_LOGCHANGED and WM_SYSTEMINFOCHANGED;
     // none until the main window (or its headless stand-in) exists.

@@ -154,8 +154,9 @@ bool TAudioCapture::StartAudioCapture() {
     const size_t bufferBytes = 2 * static_cast<size_t>(FSettings.FrameSize());
     const size_t maxSamples = bufferBytes * 8 / FWaveFormat.wBitsPerSample;
     // Below 8000 Hz one buffer encodes to more bytes than it holds.
-    FAudioOutput.assign(
-        std::max(bufferBytes, EncodedByteCount(maxSamples, FWaveFormat.nSamplesPerSec, FWaveFormat.nChannels)), 0);
+    FAudioOutput.assign(std::max(bufferBytes, EncodedByteCount(maxSamples, FWaveFormat.nSamplesPerSec,
+                                                               FWaveFormat.nChannels)),
+                        0);
 
     for (int i = 0; i < kWaveBufferCount; ++i) {
         TWaveBuffer& buffer = FWaveBuffers[i];
@@ -186,7 +187,8 @@ bool TAudioCapture::QueueWaveBuffer(TWaveHdr& header) {
     if (!FWaveIn) {
         return false;
     }
-    return FWaveIn->PrepareHeader(&header) == MMSYSERR_NOERROR && FWaveIn->AddBuffer(&header) == MMSYSERR_NOERROR;
+    return FWaveIn->PrepareHeader(&header) == MMSYSERR_NOERROR &&
+           FWaveIn->AddBuffer(&header) == MMSYSERR_NOERROR;
 }
 
 void TAudioCapture::ProcessWaveBuffer(TWaveHdr& header) {
@@ -202,8 +204,8 @@ void TAudioCapture::ProcessWaveBuffer(TWaveHdr& header) {
     const int32_t volume = FSettings.Volume();
     size_t count = 0;
     if (bits == 8) {
-        count = EncodeWave8(header.lpData, sampleCount, FWaveFormat.nSamplesPerSec, FWaveFormat.nChannels, volume,
-                            FAudioOutput.data(), FAudioOutput.size());
+        count = EncodeWave8(header.lpData, sampleCount, FWaveFormat.nSamplesPerSec, FWaveFormat.nChannels,
+                            volume, FAudioOutput.data(), FAudioOutput.size());
     } else {
         count = EncodeWave16(reinterpret_cast<const int16_t*>(header.lpData), sampleCount,
                              FWaveFormat.nSamplesPerSec, FWaveFormat.nChannels, volume, FAudioOutput.data(),
@@ -257,8 +259,10 @@ bool TAudioCapture::ChooseAudioFormat() {
     for (size_t i = 0; i < formats.size(); ++i) {
         names.push_back(WaveFormatName(formats[i]));
         const TWaveFormatEx& format = formats[i];
-        if (format.wFormatTag == FWaveFormat.wFormatTag && format.nSamplesPerSec == FWaveFormat.nSamplesPerSec &&
-            format.wBitsPerSample == FWaveFormat.wBitsPerSample && format.nChannels == FWaveFormat.nChannels) {
+        if (format.wFormatTag == FWaveFormat.wFormatTag &&
+            format.nSamplesPerSec == FWaveFormat.nSamplesPerSec &&
+            format.wBitsPerSample == FWaveFormat.wBitsPerSample &&
+            format.nChannels == FWaveFormat.nChannels) {
             current = static_cast<int>(i);
         }
     }

@@ -52,7 +52,8 @@ std::string WaveFormatName(const TWaveFormatEx& format) {
     const char* channels = format.nChannels == 1 ? "Mono" : format.nChannels == 2 ? "Stereo" : nullptr;
     char channelText[16];
     if (!channels) {
-        std::snprintf(channelText, sizeof channelText, "%u Channels", static_cast<unsigned>(format.nChannels));
+        std::snprintf(channelText, sizeof channelText, "%u Channels",
+                      static_cast<unsigned>(format.nChannels));
         channels = channelText;
     }
     std::snprintf(text, sizeof text, "%u.%03u kHz, %u Bit, %s", format.nSamplesPerSec / 1000,

@@ -10,8 +10,8 @@ constexpr uint32_t kMagnitudeLimit = 32639;
 constexpr uint32_t kBias = 132;
 
 template <typename Sample, typename ToLinear>
-size_t Encode(const Sample* input, size_t sampleCount, uint32_t samplesPerSec, uint16_t channels, int32_t volume,
-              uint8_t* output, size_t outputCapacity, ToLinear toLinear) {
+size_t Encode(const Sample* input, size_t sampleCount, uint32_t samplesPerSec, uint16_t channels,
+              int32_t volume, uint8_t* output, size_t outputCapacity, ToLinear toLinear) {
     size_t written = 0;
     size_t position = 0;
     uint64_t step = 0;
@@ -30,7 +30,8 @@ size_t Encode(const Sample* input, size_t sampleCount, uint32_t samplesPerSec, u
 
 uint8_t MuLawCode(int16_t value) {
     const uint8_t mask = value < 0 ? 0x7F : 0xFF;
-    uint32_t magnitude = value < 0 ? static_cast<uint32_t>(-static_cast<int32_t>(value)) : static_cast<uint32_t>(value);
+    uint32_t magnitude =
+        value < 0 ? static_cast<uint32_t>(-static_cast<int32_t>(value)) : static_cast<uint32_t>(value);
     if (magnitude > kMagnitudeLimit) {
         magnitude = kMagnitudeLimit;
     }
@@ -45,9 +46,9 @@ uint8_t MuLawCode(int16_t value) {
 
 size_t EncodeWave8(const uint8_t* input, size_t sampleCount, uint32_t samplesPerSec, uint16_t channels,
                    int32_t volume, uint8_t* output, size_t outputCapacity) {
-    return Encode(input, sampleCount, samplesPerSec, channels, volume, output, outputCapacity, [](uint8_t sample) {
-        return static_cast<int16_t>(static_cast<uint16_t>((sample ^ 0x80) << 8));
-    });
+    return Encode(
+        input, sampleCount, samplesPerSec, channels, volume, output, outputCapacity,
+        [](uint8_t sample) { return static_cast<int16_t>(static_cast<uint16_t>((sample ^ 0x80) << 8)); });
 }
 
 size_t EncodeWave16(const int16_t* input, size_t sampleCount, uint32_t samplesPerSec, uint16_t channels,

@@ -13,7 +13,8 @@ uint8_t MuLawCode(int16_t value);
 
 // A sample multiplied by the gain, keeping the low 16 bits of the product (no clipping).
 inline int16_t ApplyVolume(int16_t sample, int32_t volume) {
-    return static_cast<int16_t>(static_cast<uint16_t>(static_cast<uint32_t>(sample) * static_cast<uint32_t>(volume)));
+    return static_cast<int16_t>(
+        static_cast<uint16_t>(static_cast<uint32_t>(sample) * static_cast<uint32_t>(volume)));
 }
 
 // The encoders write one mu-law byte per step of 1/8000 s, taking the first channel of the frame the

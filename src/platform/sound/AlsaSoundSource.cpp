@@ -29,7 +29,8 @@ struct THwParamsFree {
 
 // Narrows the configuration space to format; false when the PCM cannot record it.
 bool RestrictToFormat(snd_pcm_t* pcm, snd_pcm_hw_params_t* params, const TWaveFormatEx& format) {
-    const snd_pcm_format_t sampleFormat = format.wBitsPerSample == 8 ? SND_PCM_FORMAT_U8 : SND_PCM_FORMAT_S16_LE;
+    const snd_pcm_format_t sampleFormat =
+        format.wBitsPerSample == 8 ? SND_PCM_FORMAT_U8 : SND_PCM_FORMAT_S16_LE;
     unsigned rate = format.nSamplesPerSec;
     int dir = 0;
     return snd_pcm_hw_params_any(pcm, params) >= 0 &&
@@ -120,8 +121,8 @@ uint32_t TAlsaSoundSource::Open(const std::string& pcmName, const TWaveFormatEx&
     }
     std::unique_ptr<TAlsaSoundSource> created(new TAlsaSoundSource(std::move(pcm), std::move(wakeFd)));
     created->FPollFds.resize(static_cast<size_t>(count) + 1);
-    if (snd_pcm_poll_descriptors(created->FPcm.get(), created->FPollFds.data(), static_cast<unsigned>(count)) !=
-        count) {
+    if (snd_pcm_poll_descriptors(created->FPcm.get(), created->FPollFds.data(),
+                                 static_cast<unsigned>(count)) != count) {
         return MMSYSERR_ERROR;
     }
     created->FPollFds.back() = {created->FWakeFd.Get(), POLLIN, 0};

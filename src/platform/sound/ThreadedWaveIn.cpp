@@ -18,7 +18,8 @@ constexpr uint32_t kMaxReadFrames = 4096;
 
 TThreadedWaveIn::TThreadedWaveIn(std::unique_ptr<TSoundSource> source, const TWaveFormatEx& format,
                                  QObject* callback)
-    : FSource(std::move(source)), FCallback(callback), FBlockAlign(std::max<uint32_t>(1, format.nBlockAlign)) {
+    : FSource(std::move(source)), FCallback(callback),
+      FBlockAlign(std::max<uint32_t>(1, format.nBlockAlign)) {
     FThread = std::thread([this] { CaptureLoop(); });
     Post(MM_WIM_OPEN, nullptr);
 }
@@ -224,7 +225,8 @@ void TThreadedWaveIn::CaptureLoop() {
         }
         FReading = true;
         const TWaveHdr* front = FQueue.front();
-        const uint32_t roomFrames = (front->dwBufferLength / FBlockAlign) - front->dwBytesRecorded / FBlockAlign;
+        const uint32_t roomFrames =
+            (front->dwBufferLength / FBlockAlign) - front->dwBytesRecorded / FBlockAlign;
         const uint32_t frames = std::clamp<uint32_t>(roomFrames, 1, kMaxReadFrames);
         lock.unlock();
         const long got = FSource->Read(scratch.data(), frames);

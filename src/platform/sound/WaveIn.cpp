@@ -50,9 +50,11 @@ std::string WaveFormatProblem(const TWaveFormatEx& format) {
     }
     const uint32_t blockAlign = static_cast<uint32_t>(format.nChannels) * format.wBitsPerSample / 8;
     if (format.nBlockAlign != blockAlign) {
-        return "Block alignment " + std::to_string(format.nBlockAlign) + " does not match the channels and bits";
+        return "Block alignment " + std::to_string(format.nBlockAlign) +
+               " does not match the channels and bits";
     }
-    if (static_cast<uint64_t>(format.nAvgBytesPerSec) != static_cast<uint64_t>(blockAlign) * format.nSamplesPerSec) {
+    if (static_cast<uint64_t>(format.nAvgBytesPerSec) !=
+        static_cast<uint64_t>(blockAlign) * format.nSamplesPerSec) {
         return "Bytes per second " + std::to_string(format.nAvgBytesPerSec) + " do not match the rate";
     }
     return {};

@@ -102,8 +102,8 @@ uint32_t waveInOpen(std::unique_ptr<TWaveIn>* device, int deviceId, const TWaveF
                     QObject* callback, uint32_t flags);
 
 // The signature of waveInOpen, so a caller can be handed another device source.
-using TWaveInOpener = std::function<uint32_t(std::unique_ptr<TWaveIn>*, int, const TWaveFormatEx*, QObject*,
-                                             uint32_t)>;
+using TWaveInOpener =
+    std::function<uint32_t(std::unique_ptr<TWaveIn>*, int, const TWaveFormatEx*, QObject*, uint32_t)>;
 
 // Empty when the devices can record format; otherwise why not. Only 8-bit unsigned and 16-bit signed
 // PCM with consistent block alignment and byte rate can be recorded.

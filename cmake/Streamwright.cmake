@@ -19,6 +19,7 @@ function(sw_test name)
     add_executable(${name} ${ARG_SOURCES})
     target_compile_options(${name} PRIVATE ${SW_WARNINGS})
     target_include_directories(${name} PRIVATE ${PROJECT_SOURCE_DIR}/tests)
+    target_compile_definitions(${name} PRIVATE SW_BINARY_DIR="${PROJECT_BINARY_DIR}" SW_SOURCE_DIR="${PROJECT_SOURCE_DIR}")
     target_link_libraries(${name} PRIVATE ${ARG_DEPS} GTest::gtest GTest::gmock Threads::Threads)
     if(NOT ARG_TIMEOUT)
         set(ARG_TIMEOUT 120)
@@ -27,5 +28,5 @@ function(sw_test name)
     gtest_discover_tests(${name}
         DISCOVERY_TIMEOUT 60
         PROPERTIES TIMEOUT ${ARG_TIMEOUT}
-                   ENVIRONMENT "QT_QPA_PLATFORM=offscreen;SW_BINARY_DIR=${PROJECT_BINARY_DIR};SW_SOURCE_DIR=${PROJECT_SOURCE_DIR}")
+                   ENVIRONMENT QT_QPA_PLATFORM=offscreen)
 endfunction()

@@ -19,6 +19,15 @@ public:
     // Empties the three lists and fills them from the system.
     virtual void EnumerateDevices() = 0;
 
+    // The same slots in both sections: capture or broadcast switched on, the chosen device and the port.
+    bool Enabled() const { return GetBoolean(0); }
+    void SetEnabled(bool value) { SetBoolean(0, value); }
+    // Index into the device lists, -1 for none.
+    int32_t Device() const { return GetInteger(0); }
+    void SetDevice(int32_t value) { SetInteger(0, value); }
+    int32_t Port() const { return GetInteger(1); }
+    void SetPort(int32_t value) { SetInteger(1, value); }
+
     int DeviceCount() const;
     int32_t DeviceIds(int index) const;
     std::string DeviceNames(int index) const;
@@ -44,13 +53,6 @@ public:
     void Save() override;
     void EnumerateDevices() override;
 
-    bool Enabled() const { return GetBoolean(0); }
-    void SetEnabled(bool value) { SetBoolean(0, value); }
-    // Index into the device lists, -1 for none.
-    int32_t Device() const { return GetInteger(0); }
-    void SetDevice(int32_t value) { SetInteger(0, value); }
-    int32_t Port() const { return GetInteger(1); }
-    void SetPort(int32_t value) { SetInteger(1, value); }
     int32_t SourcePort() const { return GetInteger(2); }
     void SetSourcePort(int32_t value) { SetInteger(2, value); }
     // Kilobytes of each video viewer's send buffer.
@@ -67,12 +69,6 @@ public:
     void Save() override;
     void EnumerateDevices() override;
 
-    bool Enabled() const { return GetBoolean(0); }
-    void SetEnabled(bool value) { SetBoolean(0, value); }
-    int32_t Device() const { return GetInteger(0); }
-    void SetDevice(int32_t value) { SetInteger(0, value); }
-    int32_t Port() const { return GetInteger(1); }
-    void SetPort(int32_t value) { SetInteger(1, value); }
     int32_t Volume() const { return GetInteger(2); }
     void SetVolume(int32_t value) { SetInteger(2, value); }
     int32_t FramesPerSecond() const { return GetInteger(3); }

@@ -100,4 +100,17 @@ std::optional<std::string> ReadFileContent(const std::string& fileName) {
     return content;
 }
 
+std::vector<std::string> SplitFileLines(const std::string& text) {
+    std::vector<std::string> lines;
+    size_t begin = 0;
+    while (begin < text.size()) {
+        size_t lf = text.find('\n', begin);
+        size_t end = lf == std::string::npos ? text.size() : lf;
+        size_t stop = end > begin && text[end - 1] == '\r' ? end - 1 : end;
+        lines.push_back(text.substr(begin, stop - begin));
+        begin = lf == std::string::npos ? text.size() : lf + 1;
+    }
+    return lines;
+}
+
 } // namespace sw

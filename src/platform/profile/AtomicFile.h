@@ -2,6 +2,7 @@
 
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace sw {
 
@@ -12,5 +13,9 @@ bool ReplaceFileContent(const std::string& fileName, const std::string& content)
 
 // The whole content of a regular file; nothing when it is missing or unreadable.
 std::optional<std::string> ReadFileContent(const std::string& fileName);
+
+// The lines of a text, each ended by LF or CR LF (the ending not included); a last line without an
+// ending counts too.
+std::vector<std::string> SplitFileLines(const std::string& text);
 
 } // namespace sw

@@ -124,14 +124,7 @@ TIniFile::TIniFile(std::string fileName) : FFileName(std::move(fileName)) {
     if (firstLf != std::string::npos && (firstLf == 0 || text[firstLf - 1] != '\r')) {
         FCrLf = false;
     }
-    size_t begin = 0;
-    while (begin < text.size()) {
-        size_t lf = text.find('\n', begin);
-        size_t end = lf == std::string::npos ? text.size() : lf;
-        size_t stop = end > begin && text[end - 1] == '\r' ? end - 1 : end;
-        FLines.push_back(text.substr(begin, stop - begin));
-        begin = lf == std::string::npos ? text.size() : lf + 1;
-    }
+    FLines = SplitFileLines(text);
 }
 
 std::optional<size_t> TIniFile::FindSection(const std::string& section) const {

@@ -1,0 +1,98 @@
+#include "app/HeadlessRunner.h"
+
+#include "engine/BroadcastController.h"
+#include "engine/DataModuleMain.h"
+#include "log/LogFormat.h"
+
+#include <QCoreApplication>
+#include <csignal>
+#include <cstdio>
+#include <fcntl.h>
+#include <unistd.h>
+
+namespace sw {
+
+namespace {
+
+int gSignalWrite = -1;
+
+extern "C" void HandleSignal(int signal) {
+    if (gSignalWrite >= 0) {
+        unsigned char byte = static_cast<unsigned char>(signal);
+        [[maybe_unused]] ssize_t n = ::write(gSignalWrite, &byte, 1);
+    }
+}
+
+} // namespace
+
+THeadlessRunner::THeadlessRunner(TDataModuleMain& engine, TBroadcastController& controller,
+                                 bool startBroadcast)
+    : FEngine(engine), FController(controller), FStartBroadcast(startBroadcast) {
+    FEngine.OnLogRecorded = [](const TAMLog& entry) {
+        std::fprintf(stderr, "%s\n", FormatConsoleLine(entry).c_str());
+        std::fflush(stderr);
+    };
+    FController.OnDevicesInitialized = [this] { OnDevicesInitialized(); };
+}
+
+THeadlessRunner::~THeadlessRunner() {
+    FEngine.OnLogRecorded = nullptr;
+    FController.OnDevicesInitialized = nullptr;
+    if (FSignalNotifier) {
+        std::signal(SIGINT, SIG_DFL);
+        std::signal(SIGTERM, SIG_DFL);
+        ::close(gSignalWrite);
+        gSignalWrite = -1;
+    }
+}
+
+void THeadlessRunner::InstallSignalHandlers() {
+    int fds[2];
+    if (::pipe2(fds, O_CLOEXEC | O_NONBLOCK) != 0) {
+        return;
+    }
+    FSignalRead = TUniqueFd(fds[0]);
+    gSignalWrite = fds[1];
+    FSignalNotifier = std::make_unique<QSocketNotifier>(static_cast<qintptr>(fds[0]), QSocketNotifier::Read);
+    connect(FSignalNotifier.get(), &QSocketNotifier::activated, this, [this] { OnSignal(); });
+    struct sigaction action {};
+    action.sa_handler = HandleSignal;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    ::sigaction(SIGINT, &action, nullptr);
+    ::sigaction(SIGTERM, &action, nullptr);
+}
+
+void THeadlessRunner::OnDevicesInitialized() {
+    if (!FStartBroadcast) {
+        return;
+    }
+    std::string reason;
+    if (!FController.CanStart(&reason)) {
+        std::fprintf(stderr, "Cannot start: %s\n", reason.c_str());
+        Quit(1);
+        return;
+    }
+    if (!FController.Start()) {
+        FEngine.FlushLog();
+        std::fprintf(stderr, "Start failed; see the log entries above\n");
+        Quit(1);
+    }
+}
+
+void THeadlessRunner::OnSignal() {
+    unsigned char byte;
+    while (::read(FSignalRead.Get(), &byte, 1) == 1) {
+    }
+    if (FController.CanStop()) {
+        FController.Stop();
+    }
+    Quit(0);
+}
+
+void THeadlessRunner::Quit(int code) {
+    FEngine.FlushLog();
+    QCoreApplication::exit(code);
+}
+
+} // namespace sw

@@ -1,0 +1,38 @@
+#pragma once
+
+#include "platform/shell/UniqueFd.h"
+
+#include <QObject>
+#include <QSocketNotifier>
+#include <memory>
+#include <string>
+
+namespace sw {
+
+class TDataModuleMain;
+class TBroadcastController;
+
+// The program without windows: the same start-up order and broadcast state as the main window,
+// message boxes and every recorded log entry on standard error, dialogs cancelled.
+class THeadlessRunner : public QObject {
+    Q_OBJECT
+public:
+    THeadlessRunner(TDataModuleMain& engine, TBroadcastController& controller, bool startBroadcast);
+    ~THeadlessRunner() override;
+
+    // SIGINT and SIGTERM end the program through the event loop: Stop when broadcasting, log flushed.
+    void InstallSignalHandlers();
+
+private:
+    void OnDevicesInitialized();
+    void OnSignal();
+    void Quit(int code);
+
+    TDataModuleMain& FEngine;
+    TBroadcastController& FController;
+    bool FStartBroadcast;
+    TUniqueFd FSignalRead;
+    std::unique_ptr<QSocketNotifier> FSignalNotifier;
+};
+
+} // namespace sw

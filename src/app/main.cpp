@@ -1,0 +1,115 @@
+#include "app/HeadlessRunner.h"
+#include "config/Configuration.h"
+#include "engine/BroadcastController.h"
+#include "engine/DataModuleMain.h"
+#include "engine/EngineApplication.h"
+#include "platform/shell/VersionInfo.h"
+
+#include <QGuiApplication>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <string>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+constexpr const char* kUsage =
+    "Usage: streamwright --headless [--start] [--ini FILE]\n"
+    "       streamwright --help | --version\n"
+    "\n"
+    "  --headless   run without windows; message boxes and log entries go to standard error\n"
+    "  --start      start the broadcast as soon as the devices are initialised;\n"
+    "               exit with status 1 when it cannot start\n"
+    "  --ini FILE   settings file (default: the executable's path with \".ini\");\n"
+    "               the log file is FILE with \".log\"\n"
+    "  --version    print the version and exit\n"
+    "  --help       print this text and exit\n"
+    "\n"
+    "SIGINT or SIGTERM stops a running broadcast, writes the log and exits.\n";
+
+struct TOptions {
+    bool Headless = false;
+    bool Start = false;
+    std::string IniFile;
+};
+
+std::string AbsolutePath(const std::string& path) {
+    if (!path.empty() && path[0] == '/') {
+        return path;
+    }
+    char cwd[4096];
+    if (!::getcwd(cwd, sizeof cwd)) {
+        return path;
+    }
+    return std::string(cwd) + "/" + path;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    using namespace sw;
+    TOptions options;
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        if (arg == "--help" || arg == "-h") {
+            std::fputs(kUsage, stdout);
+            return 0;
+        }
+        if (arg == "--version") {
+            std::printf("%s %s\n", VersionInfo().Value(TVersionInfo::ProductName).c_str(),
+                        VersionInfo().Value(TVersionInfo::FileVersion).c_str());
+            return 0;
+        }
+        if (arg == "--headless") {
+            options.Headless = true;
+        } else if (arg == "--start") {
+            options.Start = true;
+        } else if (arg == "--ini" && i + 1 < argc) {
+            options.IniFile = AbsolutePath(argv[++i]);
+        } else {
+            std::fprintf(stderr, "streamwright: unknown option %s\n\n%s", arg.c_str(), kUsage);
+            return 2;
+        }
+    }
+    if (!options.Headless) {
+        std::fprintf(stderr, "streamwright: this build has no windows yet; run it with --headless\n");
+        return 2;
+    }
+
+    const std::string iniFile =
+        options.IniFile.empty() ? ChangeFileExt(ExecutablePath(), ".ini") : options.IniFile;
+    auto configuration = std::make_unique<TConfiguration>(iniFile);
+    SetConfiguration(configuration.get());
+    configuration->Reload();
+    configuration->StoreRunTimeValues();
+
+    if (!std::getenv("DISPLAY") && !std::getenv("WAYLAND_DISPLAY") && !std::getenv("QT_QPA_PLATFORM")) {
+        ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
+    }
+    if (!std::getenv("XDG_RUNTIME_DIR")) {
+        // What Qt would pick itself, without its warning on every headless start.
+        std::string runtime = "/tmp/runtime-" + std::to_string(::getuid());
+        ::mkdir(runtime.c_str(), 0700);
+        ::setenv("XDG_RUNTIME_DIR", runtime.c_str(), 1);
+    }
+    int exitCode;
+    {
+        TEngineApplication<QGuiApplication> application(argc, argv);
+        auto engine = std::make_unique<TDataModuleMain>(ChangeFileExt(iniFile, ".log"));
+        auto controller = std::make_unique<TBroadcastController>(*engine);
+        THeadlessRunner runner(*engine, *controller, options.Start);
+        runner.InstallSignalHandlers();
+        controller->Create();
+        exitCode = application.exec();
+        controller->Destroy();
+        engine->FlushLog();
+        controller.reset();
+        engine.reset();
+    }
+    SetConfiguration(nullptr);
+    configuration.reset();
+    return exitCode;
+}

@@ -1,0 +1,157 @@
+#include "engine/BroadcastController.h"
+
+#include "config/Configuration.h"
+#include "engine/DataModuleMain.h"
+#include "engine/EngineApplication.h"
+#include "log/LogPost.h"
+
+#include <cstdio>
+
+namespace sw {
+
+void ReportUnhandledException(const std::string& message) {
+    if (DataModuleMainExists()) {
+        DataModuleMain().ApplicationEventsException(message);
+    } else {
+        std::fprintf(stderr, "Exception: %s\n", message.c_str());
+    }
+}
+
+TBroadcastController::TBroadcastController(TDataModuleMain& engine, QObject* parent)
+    : QObject(parent), FEngine(engine) {}
+
+TBroadcastController::~TBroadcastController() {
+    if (FEngine.MainWindow() == this) {
+        FEngine.SetMainWindow(nullptr);
+    }
+}
+
+void TBroadcastController::Create() {
+    FBroadcasting = false;
+    FCreated = true;
+    FEngine.SetMainWindow(this);
+    PostWindowMessage(this, WM_CONNECTIONSCHANGED);
+    PostWindowMessage(this, WM_LOGCHANGED);
+    PostWindowMessage(this, WM_SYSTEMINFOCHANGED);
+    PostWindowMessage(this, WM_INITIALIZEDEVICES);
+}
+
+void TBroadcastController::Destroy() {
+    if (!FCreated) {
+        return;
+    }
+    FCreated = false;
+    if (CanStop()) {
+        Stop();
+    }
+    if (Devices.FinalizeAudio) {
+        Devices.FinalizeAudio();
+    }
+    if (Devices.FinalizeVideo) {
+        Devices.FinalizeVideo();
+    }
+}
+
+bool TBroadcastController::event(QEvent* event) {
+    const int type = static_cast<int>(event->type());
+    switch (type) {
+    case WM_INITIALIZEDEVICES:
+        InitializeDevices();
+        return true;
+    case WM_CONNECTIONSCHANGED:
+    case WM_LOGCHANGED:
+    case WM_SYSTEMINFOCHANGED:
+        if (OnWindowMessage) {
+            OnWindowMessage(type);
+        }
+        return true;
+    default:
+        return QObject::event(event);
+    }
+}
+
+void TBroadcastController::InitializeDevices() {
+    TConfiguration& config = Configuration();
+    if (config.Video().Device() >= 0 && Devices.InitializeVideo) {
+        Devices.InitializeVideo();
+    }
+    if (config.Audio().Device() >= 0 && Devices.InitializeAudio) {
+        Devices.InitializeAudio();
+    }
+    FDevicesInitialized = true;
+    if (OnDevicesInitialized) {
+        OnDevicesInitialized();
+    }
+}
+
+bool TBroadcastController::CanStart(std::string* reason) const {
+    std::string why;
+    TConfiguration& config = Configuration();
+    if (FBroadcasting) {
+        why = "the broadcast is already running";
+    } else if (config.Video().Enabled() && !(Devices.VideoReady && Devices.VideoReady())) {
+        why = "video is enabled but no capture device is initialised";
+    } else if (config.Audio().Enabled() && !(Devices.AudioReady && Devices.AudioReady())) {
+        why = "audio is enabled but no sound input is prepared";
+    }
+    if (reason) {
+        *reason = why;
+    }
+    return why.empty();
+}
+
+bool TBroadcastController::Start() {
+    TConfiguration& config = Configuration();
+    bool inUse = false;
+    if (TDataModuleMain::PortInUse(config.Video().Port())) {
+        FEngine.Log(llError, lmVideoPortInUse, Now(), "");
+        inUse = true;
+    }
+    if (TDataModuleMain::PortInUse(config.Audio().Port())) {
+        FEngine.Log(llError, lmAudioPortInUse, Now(), "");
+        inUse = true;
+    }
+    if (config.Web().Enabled() && TDataModuleMain::PortInUse(config.Web().Port())) {
+        FEngine.Log(llError, lmWebPortInUse, Now(), "");
+        inUse = true;
+    }
+    if (inUse) {
+        return false;
+    }
+    FEngine.Log(llInformation, lmStart, Now(), "");
+    FBroadcasting = true;
+    try {
+        FEngine.StartServers();
+    } catch (const std::exception& e) {
+        // Another program took a port between the test and the activation.
+        FEngine.ApplicationEventsException(e.what());
+        FBroadcasting = false;
+    }
+    if (FBroadcasting) {
+        FBroadcasting = Devices.StartVideo ? Devices.StartVideo() : true;
+    }
+    if (FBroadcasting) {
+        FBroadcasting = Devices.StartAudioCapture ? Devices.StartAudioCapture() : true;
+    }
+    if (!FBroadcasting) {
+        Stop();
+    }
+    return FBroadcasting;
+}
+
+void TBroadcastController::Stop() {
+    FBroadcasting = false;
+    if (Devices.StopAudioCapture) {
+        Devices.StopAudioCapture();
+    }
+    if (Devices.StopVideo) {
+        Devices.StopVideo();
+    }
+    FEngine.StopServers();
+    if (OnStopped) {
+        OnStopped();
+    }
+    FEngine.Log(llInformation, lmStop, Now(), "");
+}
+
+} // namespace sw

@@ -1,0 +1,98 @@
+#pragma once
+
+#include "log/EventLog.h"
+#include "log/LogPost.h"
+#include "platform/net/ServerSocket.h"
+#include "platform/net/ThreadedServer.h"
+
+#include <QObject>
+#include <QTimer>
+#include <cstddef>
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace sw {
+
+// The engine: the three servers, the event log, the system information and the hidden message
+// window through which other threads hand log entries to the main thread.
+//
+// Threads and queues:
+// - main thread: this object, the video and audio servers (socket notifiers), the log, Start/Stop.
+// - other threads (video thread, web accepting and connection threads) only post TAMLog records to
+//   MessageWindow(); the record travels inside the posted event and is freed by whoever holds it.
+// - the web server's accepting thread calls ServerSocketWebGetThread; StopServers joins every web
+//   thread before it returns.
+class TDataModuleMain : public QObject {
+    Q_OBJECT
+public:
+    explicit TDataModuleMain(std::string logFileName, QObject* parent = nullptr);
+    ~TDataModuleMain() override;
+
+    TServerSocket ServerSocketVideo;
+    TServerSocket ServerSocketAudio;
+    TThreadedServer ServerSocketWeb;
+    std::vector<std::string> SystemInfo;
+
+    TMessageWindow MessageWindow() const { return FMessageWindow.get(); }
+    const std::string& LogFileName() const { return FLog.LogFileName(); }
+    const std::deque<std::string>& LogLines() const { return FLog.LogLines(); }
+
+    // The object that receives WM_CONNECTIONSCHANGED, WM_LOGCHANGED and WM_SYSTEMINFOCHANGED;
+    // none until the main window (or its headless stand-in) exists.
+    void SetMainWindow(QObject* window) { FMainWindow = window; }
+    QObject* MainWindow() const { return FMainWindow; }
+    void PostToMainWindow(int message) const;
+
+    // Called for every recorded entry, after it joined LogLines (the headless program prints it).
+    std::function<void(const TAMLog&)> OnLogRecorded;
+
+    bool Log(uint8_t level, uint8_t message, TDateTime time, const std::string& detail,
+             const std::string& values = {});
+    bool LogHexDump(uint8_t level, uint8_t message, TDateTime time, size_t count, const uint8_t* buffer,
+                    const std::string& detail);
+    bool PostLogEntry(uint8_t level, uint8_t message, TDateTime time, const std::string& detail,
+                      const std::string& values);
+    void WriteLogEntry(const TAMLog& entry);
+    void LoadLog();
+    void SaveLog();
+    void ClearLog();
+    // Records the entries still queued for the message window, then writes the file if it is behind.
+    void FlushLog();
+
+    static bool PortInUse(int port);
+    // Throws when a server cannot listen although its port tested free.
+    void StartServers();
+    void StopServers();
+    // Hooks for what StopServers does after the servers are closed (the client registry's reset).
+    std::function<void()> OnServersStopped;
+    // Creates the connection thread of an accepted web connection (accepting thread).
+    std::function<std::unique_ptr<TServerThread>(TUniqueFd, const std::string&)> WebThreadFactory;
+    std::unique_ptr<TServerThread> ServerSocketWebGetThread(TUniqueFd socket,
+                                                            const std::string& remoteAddress);
+
+    void ApplicationEventsException(const std::string& message);
+
+    // A frequent writer (a hex dump per packet and viewer) must not rewrite the file each time: unsaved
+    // lines are written at most once per interval, and at once by Stop, ClearLog and shutdown.
+    static constexpr int kLogFlushIntervalMs = 1000;
+
+private:
+    class TMessageWindowObject;
+    void DataModuleCreate();
+    void DataModuleDestroy();
+
+    std::unique_ptr<QObject> FMessageWindow;
+    QObject* FMainWindow = nullptr;
+    TEventLog FLog;
+    QTimer FLogFlush;
+};
+
+// The process-wide engine; exists between its creation and destruction in the program's start-up.
+TDataModuleMain& DataModuleMain();
+bool DataModuleMainExists();
+
+} // namespace sw

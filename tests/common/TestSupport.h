@@ -1,0 +1,68 @@
+#pragma once
+
+#include "log/LogPost.h"
+
+#include <QCoreApplication>
+#include <QObject>
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace sw::test {
+
+// A fresh folder under /tmp, removed with everything in it when the object goes away.
+class TTempDir {
+public:
+    TTempDir();
+    ~TTempDir();
+    TTempDir(const TTempDir&) = delete;
+    TTempDir& operator=(const TTempDir&) = delete;
+    const std::string& Path() const { return FPath; }
+    std::string File(const std::string& name) const { return FPath + "/" + name; }
+
+private:
+    std::string FPath;
+};
+
+std::string ReadFile(const std::string& path);
+void WriteFile(const std::string& path, const std::string& content);
+bool FileExists(const std::string& path);
+
+// Runs the event loop until done() is true or timeoutMs passed; returns done().
+bool ProcessEventsUntil(const std::function<bool()>& done, int timeoutMs = 5000);
+// Runs the event loop for the given time.
+void ProcessEventsFor(int ms);
+
+// A message window for tests: keeps every log record posted to it, in arrival order.
+class TLogCollector : public QObject {
+public:
+    std::vector<TAMLog> Entries;
+    TMessageWindow Window() { return this; }
+    std::vector<uint8_t> Messages() const;
+
+protected:
+    bool event(QEvent* event) override;
+};
+
+// A port that was free a moment ago (bound to port 0 and released).
+int FreePort();
+// A socket listening on 127.0.0.1:port, closed with the object.
+class TPortHolder {
+public:
+    explicit TPortHolder(int port);
+    ~TPortHolder();
+    TPortHolder(const TPortHolder&) = delete;
+    TPortHolder& operator=(const TPortHolder&) = delete;
+    bool Listening() const { return FListening; }
+
+private:
+    int FFd = -1;
+    bool FListening = false;
+};
+// True when a TCP connection to 127.0.0.1:port is accepted.
+bool CanConnect(int port);
+
+// Open descriptors of this process.
+int OpenDescriptorCount();
+
+} // namespace sw::test

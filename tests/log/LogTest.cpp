@@ -1,0 +1,252 @@
+#include "common/TestSupport.h"
+#include "config/Configuration.h"
+#include "log/CommaText.h"
+#include "log/EventLog.h"
+#include "log/LogFormat.h"
+#include "log/LogPost.h"
+#include "platform/shell/VersionInfo.h"
+
+#include <QThread>
+#include <gtest/gtest.h>
+#include <set>
+#include <thread>
+
+namespace sw {
+namespace {
+
+using test::ReadFile;
+using test::TTempDir;
+using test::WriteFile;
+
+TEST(CommaTextTest, WritesAwkwardItems) {
+    struct Case {
+        std::vector<std::string> Items;
+        std::string Text;
+    };
+    const Case cases[] = {
+        {{}, ""},
+        {{""}, "\"\""},
+        {{"a", "b"}, "a,b"},
+        {{"a", "", "c"}, "a,,c"},
+        {{"", ""}, ","},
+        {{"a b"}, "\"a b\""},
+        {{"say \"hi\""}, "\"say \"\"hi\"\"\""},
+        {{"1,2"}, "\"1,2\""},
+        {{"tab\there"}, "\"tab\there\""},
+        {{"x", ""}, "x,"},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(ToCommaText(c.Items), c.Text);
+    }
+}
+
+TEST(CommaTextTest, ReadsBackWhatItWrites) {
+    const std::vector<std::vector<std::string>> lists = {
+        {"a", "b"},
+        {"a b", "c"},
+        {"say \"hi\"", "1,2", ""},
+        {"x", "", "y", ""},
+        {"12/08/2026 02:05:09 pm", "18"},
+    };
+    for (const auto& list : lists) {
+        EXPECT_EQ(FromCommaText(ToCommaText(list)), list) << ToCommaText(list);
+    }
+}
+
+TEST(CommaTextTest, ReadsLooseText) {
+    EXPECT_EQ(FromCommaText("a, b"), (std::vector<std::string>{"a", "b"}));
+    EXPECT_EQ(FromCommaText("a b"), (std::vector<std::string>{"a", "b"}));
+    EXPECT_EQ(FromCommaText("a,"), (std::vector<std::string>{"a", ""}));
+    EXPECT_EQ(FromCommaText("\"open"), (std::vector<std::string>{"open"}));
+    EXPECT_TRUE(FromCommaText("").empty());
+}
+
+TEST(CommaTextTest, SplitsLinesAtEveryKindOfLineEnd) {
+    EXPECT_EQ(SplitLines("a\r\nb\rc\nd\n"), (std::vector<std::string>{"a", "b", "c", "d"}));
+    EXPECT_EQ(SplitLines("a\n\nb"), (std::vector<std::string>{"a", "", "b"}));
+    EXPECT_TRUE(SplitLines("").empty());
+}
+
+TEST(LogFormatTest, LineHasSixItemsAndTheTwelveHourTime) {
+    TAMLog entry;
+    entry.Time = EncodeDateTime({2026, 12, 8, 14, 5, 9, 0, 0});
+    entry.Level = 1;
+    entry.Message = 18;
+    entry.Detail = "10.0.0.7";
+    EXPECT_EQ(FormatLogLine(entry), BuildNumber() + ",1,\"12/08/2026 02:05:09 pm\",18,10.0.0.7,");
+    EXPECT_GE(std::stoi(BuildNumber()), 22) << "the log view reads lower build numbers as old layouts";
+}
+
+TEST(LogFormatTest, MidnightAndNoonAreTwelve) {
+    EXPECT_EQ(FormatLogTime(EncodeDateTime({2026, 1, 2, 0, 0, 1, 0, 0})), "01/02/2026 12:00:01 am");
+    EXPECT_EQ(FormatLogTime(EncodeDateTime({2026, 1, 2, 12, 30, 0, 0, 0})), "01/02/2026 12:30:00 pm");
+    EXPECT_EQ(FormatLogTime(EncodeDateTime({2026, 1, 2, 23, 59, 59, 999, 0})), "01/02/2026 11:59:59 pm");
+}
+
+TEST(LogFormatTest, ValuesAreQuotedAgainInsideTheLine) {
+    TAMLog entry;
+    entry.Time = EncodeDateTime({2026, 12, 8, 9, 0, 0, 0, 0});
+    entry.Level = 1;
+    entry.Message = 1;
+    entry.Values = ValuesFromText("a b\r\nc");
+    EXPECT_EQ(entry.Values, "\"a b\",c");
+    std::vector<std::string> items = FromCommaText(FormatLogLine(entry));
+    ASSERT_EQ(items.size(), 6u);
+    EXPECT_EQ(items[5], "\"a b\",c");
+    EXPECT_NE(FormatLogLine(entry).find(",\"\"\"a b\"\",c\""), std::string::npos);
+}
+
+TEST(LogFormatTest, LineBreaksInDetailOrValuesNeverSplitTheLine) {
+    TAMLog entry;
+    entry.Level = 1;
+    entry.Message = 48;
+    entry.Detail = "GET /x HTTP/1.1\r\nInjected: yes";
+    entry.Values = "\"a\r\nb\"";
+    std::string line = FormatLogLine(entry);
+    EXPECT_EQ(line.find_first_of("\r\n"), std::string::npos);
+    EXPECT_EQ(FromCommaText(line)[4], "GET /x HTTP/1.1  Injected: yes");
+}
+
+TEST(LogFormatTest, HexDumpRowsAreSeventyFiveCharacters) {
+    const uint8_t bytes[] = {0x01, 0x00, 0x00, 0x00, 0x07, 0x02, 0x00, 0x00, 0x12, 0x34};
+    std::vector<std::string> rows = HexDumpRows(bytes, sizeof bytes);
+    ASSERT_EQ(rows.size(), 1u);
+    EXPECT_EQ(rows[0], "00000000: 01 00 00 00 07 02 00 00 12 34" + std::string(18, ' ') + "  " +
+                           ".........4" + std::string(6, ' '));
+    EXPECT_EQ(rows[0].size(), 75u);
+
+    std::vector<uint8_t> many(33);
+    for (size_t i = 0; i < many.size(); ++i) {
+        many[i] = static_cast<uint8_t>(0x20 + i * 3);
+    }
+    rows = HexDumpRows(many.data(), many.size());
+    ASSERT_EQ(rows.size(), 3u);
+    EXPECT_EQ(rows[1].substr(0, 10), "00000010: ");
+    EXPECT_EQ(rows[2].substr(0, 13), "00000020: 80 ");
+    for (const std::string& row : rows) {
+        EXPECT_EQ(row.size(), 75u);
+    }
+    EXPECT_EQ(rows[0].substr(59), " #&),/258;>ADGJM");
+    EXPECT_TRUE(HexDumpRows(bytes, 0).empty());
+}
+
+TEST(LogFormatTest, FormatsDurations) {
+    EXPECT_EQ(FormatDuration(90061000), "001:01:01:01");
+    EXPECT_EQ(FormatDuration(999), "000:00:00:00");
+    EXPECT_EQ(FormatDuration(0xFFFFFFFFu), "049:17:02:47");
+}
+
+TEST(LogTablesTest, MessagesKeepTheirCategories) {
+    EXPECT_STREQ(MessageText(lmVideoSocketConnect), "Socket connect");
+    EXPECT_STREQ(MessageCategoryName(lmVideoSocketConnect), "Video");
+    EXPECT_STREQ(MessageCategoryName(lmAudioSocketConnect), "Audio");
+    EXPECT_STREQ(MessageText(lmClientConnectBlocked), "Connect, blocked");
+    EXPECT_STREQ(MessageCategoryName(lmWebHead), "Web");
+    EXPECT_STREQ(MessageCategoryName(52), "Unknown");
+}
+
+class EventLogTest : public ::testing::Test {
+protected:
+    EventLogTest() : Settings(Dir.File("s.ini")), Log(Dir.File("s.log")) { Settings.Reload(); }
+
+    static TAMLog Entry(uint8_t level, uint8_t message, const std::string& detail = {}) {
+        TAMLog entry;
+        entry.Time = Now();
+        entry.Level = level;
+        entry.Message = message;
+        entry.Detail = detail;
+        return entry;
+    }
+
+    TTempDir Dir;
+    TLogConfiguration Settings;
+    TEventLog Log;
+};
+
+TEST_F(EventLogTest, FiltersByLevelAndByMessage) {
+    Settings.SetInformation(false);
+    EXPECT_FALSE(Log.WriteLogEntry(Entry(llInformation, lmVideoSocketConnect), Settings));
+    EXPECT_TRUE(Log.WriteLogEntry(Entry(llWarning, lmVideoSocketConnect), Settings));
+    EXPECT_TRUE(Log.WriteLogEntry(Entry(7, lmVideoSocketConnect), Settings)) << "unknown levels always pass";
+    Settings.SetMessageEnabled(lmAudioSocketWrite, false);
+    EXPECT_FALSE(Log.WriteLogEntry(Entry(llError, lmAudioSocketWrite), Settings));
+    EXPECT_FALSE(Log.WriteLogEntry(Entry(llError, 52), Settings)) << "a number without a switch";
+    EXPECT_EQ(Log.LogLines().size(), 2u);
+}
+
+TEST_F(EventLogTest, KeepsAtMostTenThousandLines) {
+    std::string text;
+    for (int i = 0; i < 10005; ++i) {
+        text += "old " + std::to_string(i) + "\r\n";
+    }
+    WriteFile(Dir.File("s.log"), text);
+    Log.LoadLog();
+    EXPECT_EQ(Log.LogLines().size(), 10005u) << "a long file loads whole";
+    Log.WriteLogEntry(Entry(llInformation, lmStart), Settings);
+    EXPECT_EQ(Log.LogLines().size(), 10000u);
+    EXPECT_EQ(Log.LogLines().front(), "old 6");
+    Log.WriteLogEntry(Entry(llInformation, lmStop), Settings);
+    EXPECT_EQ(Log.LogLines().size(), 10000u);
+    EXPECT_EQ(Log.LogLines().front(), "old 7");
+}
+
+TEST_F(EventLogTest, SavesLoadsAndClears) {
+    Log.WriteLogEntry(Entry(llInformation, lmStart, "a\r\nb"), Settings);
+    Log.WriteLogEntry(Entry(llError, lmException, "boom"), Settings);
+    EXPECT_TRUE(Log.Unsaved());
+    ASSERT_TRUE(Log.SaveLog());
+    EXPECT_FALSE(Log.Unsaved());
+    std::string file = ReadFile(Dir.File("s.log"));
+    EXPECT_EQ(file, Log.LogLines()[0] + "\r\n" + Log.LogLines()[1] + "\r\n");
+
+    TEventLog reloaded(Dir.File("s.log"));
+    reloaded.LoadLog();
+    EXPECT_EQ(reloaded.LogLines(), Log.LogLines()) << "a detail with a line break reloads as one line";
+
+    Log.ClearLog();
+    EXPECT_TRUE(Log.LogLines().empty());
+    EXPECT_TRUE(test::FileExists(Dir.File("s.log")));
+    EXPECT_EQ(ReadFile(Dir.File("s.log")), "");
+}
+
+TEST_F(EventLogTest, MissingFileLoadsEmpty) {
+    TEventLog log(Dir.File("missing/none.log"));
+    log.LoadLog();
+    EXPECT_TRUE(log.LogLines().empty());
+    log.WriteLogEntry(Entry(llInformation, lmStart), Settings);
+    EXPECT_FALSE(log.SaveLog()) << "the folder does not exist";
+    EXPECT_TRUE(log.Unsaved());
+}
+
+TEST(LogPostTest, EntriesPostedFromEightThreadsArriveExactlyOnce) {
+    test::TLogCollector collector;
+    constexpr int kThreads = 8;
+    constexpr int kPerThread = 500;
+    std::vector<std::thread> threads;
+    for (int t = 0; t < kThreads; ++t) {
+        threads.emplace_back([&collector, t] {
+            for (int i = 0; i < kPerThread; ++i) {
+                Log(collector.Window(), llInformation, lmWebGet, Now(), std::to_string(t * kPerThread + i),
+                    "line one\nline two");
+            }
+        });
+    }
+    for (std::thread& thread : threads) {
+        thread.join();
+    }
+    QCoreApplication::sendPostedEvents(&collector);
+    ASSERT_EQ(collector.Entries.size(), static_cast<size_t>(kThreads * kPerThread));
+    std::set<std::string> details;
+    for (const TAMLog& entry : collector.Entries) {
+        details.insert(entry.Detail);
+        EXPECT_EQ(entry.Values, "\"line one\",\"line two\"");
+    }
+    EXPECT_EQ(details.size(), static_cast<size_t>(kThreads * kPerThread));
+}
+
+TEST(LogPostTest, PostingToNoWindowDropsTheEntry) {
+    EXPECT_FALSE(PostLogEntry(nullptr, llInformation, lmStart, Now(), "", ""));
+}
+
+} // namespace
+} // namespace sw

@@ -102,7 +102,7 @@ TEST_F(AudioCaptureTest, DisabledAudioOpensNothingAndSucceeds) {
     EXPECT_TRUE(FOpenedIds.empty());
     EXPECT_EQ(Capture().AudioState(), AudioReady);
     EXPECT_EQ(Capture().WaveIn(), nullptr);
-    EXPECT_TRUE(FLog.ForMessage(lmAudioOpen).empty());
+    EXPECT_TRUE(EntriesFor(FLog, lmAudioOpen).empty());
 }
 
 TEST_F(AudioCaptureTest, GoodStartLogsTheFormatAndQueuesEightBuffers) {
@@ -114,7 +114,7 @@ TEST_F(AudioCaptureTest, GoodStartLogsTheFormatAndQueuesEightBuffers) {
     EXPECT_EQ(FOpenedIds, std::vector<int>{TestToneDeviceId()});
     EXPECT_EQ(FOpenFlags, CALLBACK_WINDOW | WAVE_ALLOWSYNC);
     EXPECT_EQ(Capture().AudioState(), AudioRecording);
-    const auto open = FLog.ForMessage(lmAudioOpen);
+    const auto open = EntriesFor(FLog, lmAudioOpen);
     ASSERT_EQ(open.size(), 1u);
     EXPECT_EQ(open[0].Level, llInformation);
     EXPECT_EQ(open[0].Detail, "Ok");
@@ -122,7 +122,7 @@ TEST_F(AudioCaptureTest, GoodStartLogsTheFormatAndQueuesEightBuffers) {
                                      "wBitsPerSample  = 8\nnBlockAlign     = 1\nnAvgBytesPerSec = 8000\n"
                                      "cbSize          = 0"));
     EXPECT_EQ(FromCommaText(open[0].Values).size(), 7u);
-    const auto start = FLog.ForMessage(lmAudioStart);
+    const auto start = EntriesFor(FLog, lmAudioStart);
     ASSERT_EQ(start.size(), 1u);
     EXPECT_EQ(start[0].Detail, "Ok");
     EXPECT_EQ(start[0].Values, "");
@@ -189,12 +189,12 @@ TEST_F(AudioCaptureTest, OpenFailureShowsTheMessageAndLogsTheCode) {
     EXPECT_FALSE(Capture().StartAudioCapture());
     Flush();
     EXPECT_EQ(FPrompts.Messages, std::vector<std::string>{"Error opening audio device"});
-    const auto open = FLog.ForMessage(lmAudioOpen);
+    const auto open = EntriesFor(FLog, lmAudioOpen);
     ASSERT_EQ(open.size(), 1u);
     EXPECT_EQ(open[0].Level, llError);
     EXPECT_EQ(open[0].Detail, "Failed (4)");
     EXPECT_EQ(open[0].Values, "");
-    EXPECT_TRUE(FLog.ForMessage(lmAudioStart).empty());
+    EXPECT_TRUE(EntriesFor(FLog, lmAudioStart).empty());
     EXPECT_EQ(Capture().AudioState(), AudioReady);
     EXPECT_EQ(Capture().WaveIn(), nullptr);
 }
@@ -204,7 +204,7 @@ TEST_F(AudioCaptureTest, DeviceIndexOutsideTheListFailsToOpen) {
     Capture().InitializeAudio();
     EXPECT_FALSE(Capture().StartAudioCapture());
     Flush();
-    const auto open = FLog.ForMessage(lmAudioOpen);
+    const auto open = EntriesFor(FLog, lmAudioOpen);
     ASSERT_EQ(open.size(), 1u);
     EXPECT_EQ(open[0].Detail, "Failed (2)");
 }
@@ -233,7 +233,7 @@ TEST_F(AudioCaptureTest, FormatsTheEncodersCannotTakeAreRefusedBeforeTheDevice) 
         FLog.Entries.clear();
         EXPECT_FALSE(Capture().StartAudioCapture());
         Flush();
-        const auto open = FLog.ForMessage(lmAudioOpen);
+        const auto open = EntriesFor(FLog, lmAudioOpen);
         ASSERT_EQ(open.size(), 1u);
         EXPECT_EQ(open[0].Level, llError);
         EXPECT_EQ(open[0].Detail, "Failed (32)");
@@ -256,11 +256,11 @@ TEST_F(AudioCaptureTest, DeviceThatFailsToStartIsClosedAtOnce) {
     EXPECT_TRUE(destroyed);
     EXPECT_EQ(Capture().WaveIn(), nullptr);
     EXPECT_EQ(Capture().AudioState(), AudioReady);
-    const auto start = FLog.ForMessage(lmAudioStart);
+    const auto start = EntriesFor(FLog, lmAudioStart);
     ASSERT_EQ(start.size(), 1u);
     EXPECT_EQ(start[0].Level, llError);
     EXPECT_EQ(start[0].Detail, "Failed (7)");
-    const auto close = FLog.ForMessage(lmAudioClose);
+    const auto close = EntriesFor(FLog, lmAudioClose);
     ASSERT_EQ(close.size(), 1u);
     EXPECT_EQ(close[0].Detail, "Ok");
 }

@@ -78,7 +78,7 @@ TEST_F(AudioFormatChooserTest, ChosenFormatIsStoredAndLogged) {
     EXPECT_EQ(format.nChannels, 2);
     EXPECT_EQ(format.nBlockAlign, 4);
     EXPECT_EQ(format.nAvgBytesPerSec, 192000u);
-    const auto entries = FLog.ForMessage(lmAudioFormatChoose);
+    const auto entries = EntriesFor(FLog, lmAudioFormatChoose);
     ASSERT_EQ(entries.size(), 1u);
     EXPECT_EQ(entries[0].Level, llInformation);
     EXPECT_EQ(entries[0].Detail, "Ok");
@@ -102,7 +102,7 @@ TEST_F(AudioFormatChooserTest, CancelLeavesEverythingUnchanged) {
     EXPECT_EQ(FPrompts.ChooseCurrent, 12); // 22.050 kHz, 8 Bit, Mono
     EXPECT_EQ(FCapture->WaveFormat().nSamplesPerSec, 22050u);
     EXPECT_EQ(FConfig.Audio().Frequency(), 22050);
-    const auto entries = FLog.ForMessage(lmAudioFormatChoose);
+    const auto entries = EntriesFor(FLog, lmAudioFormatChoose);
     ASSERT_EQ(entries.size(), 1u);
     EXPECT_EQ(entries[0].Level, llWarning);
     EXPECT_EQ(entries[0].Detail, "Canceled");
@@ -113,7 +113,7 @@ TEST_F(AudioFormatChooserTest, HeadlessPromptsCancel) {
     FCapture->InitializeAudio();
     ASSERT_TRUE(FCapture->ChooseAudioFormat());
     ProcessEventsFor(20);
-    const auto entries = FLog.ForMessage(lmAudioFormatChoose);
+    const auto entries = EntriesFor(FLog, lmAudioFormatChoose);
     ASSERT_EQ(entries.size(), 1u);
     EXPECT_EQ(entries[0].Detail, "Canceled");
 }
@@ -125,7 +125,7 @@ TEST_F(AudioFormatChooserTest, DeviceWithoutFormatsIsAnError) {
     ASSERT_TRUE(FCapture->ChooseAudioFormat());
     ProcessEventsFor(20);
     EXPECT_EQ(FPrompts.ChooseCalls, 0);
-    const auto entries = FLog.ForMessage(lmAudioFormatChoose);
+    const auto entries = EntriesFor(FLog, lmAudioFormatChoose);
     ASSERT_EQ(entries.size(), 1u);
     EXPECT_EQ(entries[0].Level, llError);
     EXPECT_EQ(entries[0].Detail, "Failed (4)");

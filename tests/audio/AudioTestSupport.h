@@ -1,6 +1,7 @@
 #pragma once
 
 #include "audio/AudioSink.h"
+#include "common/TestSupport.h"
 #include "config/Configuration.h"
 #include "log/LogFormat.h"
 #include "log/LogPost.h"
@@ -8,7 +9,6 @@
 #include "platform/sound/WaveIn.h"
 
 #include <QCoreApplication>
-#include <QDeadlineTimer>
 #include <QObject>
 #include <QTemporaryDir>
 #include <algorithm>
@@ -23,37 +23,16 @@
 
 namespace sw::test {
 
-// Stands in for the engine's message window: keeps every log entry posted to it.
-class TLogCollector : public QObject {
-public:
-    std::vector<TAMLog> Entries;
-
-    std::vector<TAMLog> ForMessage(uint8_t message) const {
-        std::vector<TAMLog> found;
-        for (const auto& entry : Entries) {
-            if (entry.Message == message) {
-                found.push_back(entry);
-            }
+// The entries of one message number, in arrival order.
+inline std::vector<TAMLog> EntriesFor(const TLogCollector& log, uint8_t message) {
+    std::vector<TAMLog> found;
+    for (const auto& entry : log.Entries) {
+        if (entry.Message == message) {
+            found.push_back(entry);
         }
-        return found;
     }
-    std::vector<uint8_t> Messages() const {
-        std::vector<uint8_t> messages;
-        for (const auto& entry : Entries) {
-            messages.push_back(entry.Message);
-        }
-        return messages;
-    }
-
-protected:
-    bool event(QEvent* event) override {
-        if (event->type() == static_cast<QEvent::Type>(WM_LOGENTRY)) {
-            Entries.push_back(*static_cast<TLogEntryEvent*>(event)->Entry);
-            return true;
-        }
-        return QObject::event(event);
-    }
-};
+    return found;
+}
 
 // Stands in for the engine's audio sending.
 class TRecordingSink : public TAudioSink {
@@ -170,21 +149,6 @@ private:
         return header;
     }
 };
-
-inline void ProcessEventsFor(int milliseconds) {
-    QDeadlineTimer deadline(milliseconds);
-    while (!deadline.hasExpired()) {
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-    }
-}
-
-inline bool ProcessEventsUntil(const std::function<bool()>& done, int timeoutMs = 10000) {
-    QDeadlineTimer deadline(timeoutMs);
-    while (!done() && !deadline.hasExpired()) {
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-    }
-    return done();
-}
 
 // Goertzel power of one frequency in samples taken at rate.
 inline double ToneMagnitude(const std::vector<double>& samples, double frequency, double rate) {

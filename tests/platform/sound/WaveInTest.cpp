@@ -232,6 +232,29 @@ TEST(TestToneTest, StopHandsBackThePartBufferAndKeepsEmptyOnes) {
     EXPECT_EQ(device->Close(), MMSYSERR_NOERROR);
 }
 
+// A sound card keeps a limited ring buffer; the tone keeps one second, so a late reader gets recent
+// sound rather than a growing delay.
+TEST(TestToneTest, FramesUnreadForOverASecondAreDropped) {
+    setenv("SW_TEST_TONE_HZ", "1", 1); // one period per second: the phase tells the frame number
+    TWaveInEvents events;
+    auto device = OpenTone(Pcm(8000, 16, 1), &events);
+    unsetenv("SW_TEST_TONE_HZ");
+    ASSERT_TRUE(device);
+    ASSERT_EQ(device->Start(), MMSYSERR_NOERROR);
+    QThread::msleep(1500);
+    TBuffer buffer(200);
+    device->PrepareHeader(&buffer.Header);
+    device->AddBuffer(&buffer.Header);
+    ASSERT_TRUE(events.WaitForData(1));
+    // Without the drop this would be frames 0 to 99 (rising from 0); with it, frames from about 4000
+    // on, half a period later (falling through 0).
+    const auto* samples = reinterpret_cast<const int16_t*>(buffer.Data.data());
+    for (int i = 1; i < 100; ++i) {
+        ASSERT_LT(samples[i], samples[i - 1]) << i;
+    }
+    EXPECT_EQ(device->Reset(), MMSYSERR_NOERROR);
+}
+
 TEST(TestToneTest, FrequencyComesFromTheEnvironment) {
     const struct {
         const char* Text;

@@ -100,12 +100,13 @@ int main(int argc, char** argv) {
         TEngineApplication<QGuiApplication> application(argc, argv);
         auto engine = std::make_unique<TDataModuleMain>(ChangeFileExt(iniFile, ".log"));
         auto controller = std::make_unique<TBroadcastController>(*engine);
-        THeadlessRunner runner(*engine, *controller, options.Start);
-        runner.InstallSignalHandlers();
+        auto runner = std::make_unique<THeadlessRunner>(*engine, *controller, options.Start);
+        runner->InstallSignalHandlers();
         controller->Create();
         exitCode = application.exec();
         controller->Destroy();
         engine->FlushLog();
+        runner.reset();
         controller.reset();
         engine.reset();
     }

@@ -151,7 +151,7 @@ TEST(IniFileTest, BooleansAreNonZeroIntegers) {
 TEST(IniFileTest, ValuesAndNamesNeverBreakTheLineStructure) {
     TTempDir dir;
     TIniFile file(dir.File("a.ini"));
-    EXPECT_TRUE(file.WriteString("Text", "Custom", std::string("line1\r\n[Evil]\nx=1\0z", 21)));
+    EXPECT_TRUE(file.WriteString("Text", "Custom", std::string("line1\r\n[Evil]\nx=1\0z", 19)));
     EXPECT_FALSE(file.WriteString("Te\nxt", "Custom", "v"));
     EXPECT_FALSE(file.WriteString("Text]", "Custom", "v"));
     EXPECT_FALSE(file.WriteString("Text", "a=b", "v"));

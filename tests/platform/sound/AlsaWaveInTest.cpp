@@ -1,5 +1,4 @@
 #include "WaveInEvents.h"
-#include "platform/sound/AlsaSoundSource.h"
 #include "platform/sound/WaveIn.h"
 
 #include <QTemporaryDir>
@@ -164,15 +163,6 @@ TEST_F(AlsaWaveInTest, MissingDeviceFailsToOpen) {
     EXPECT_EQ(result, MMSYSERR_NODRIVER);
     EXPECT_FALSE(device);
     EXPECT_EQ(waveInOpen(nullptr, WAVE_MAPPER, &format, nullptr, WAVE_FORMAT_QUERY), MMSYSERR_NODRIVER);
-}
-
-TEST(AlsaResultCodeTest, ErrorsMapToWaveformAudioCodes) {
-    EXPECT_EQ(AlsaResultCode(-EBUSY), MMSYSERR_ALLOCATED);
-    EXPECT_EQ(AlsaResultCode(-ENOENT), MMSYSERR_NODRIVER);
-    EXPECT_EQ(AlsaResultCode(-ENODEV), MMSYSERR_NODRIVER);
-    EXPECT_EQ(AlsaResultCode(-EINVAL), WAVERR_BADFORMAT);
-    EXPECT_EQ(AlsaResultCode(-ENOMEM), MMSYSERR_NOMEM);
-    EXPECT_EQ(AlsaResultCode(-EIO), MMSYSERR_ERROR);
 }
 
 } // namespace

@@ -116,13 +116,6 @@ TEST(WaveInTest, BufferShorterThanOneFrameIsRefused) {
     EXPECT_EQ(device->AddBuffer(&small.Header), MMSYSERR_INVALPARAM);
 }
 
-TEST(WaveInTest, HandlesAreUniquePerOpen) {
-    auto first = OpenTone(Pcm(8000, 8, 1), nullptr);
-    auto second = OpenTone(Pcm(8000, 8, 1), nullptr);
-    ASSERT_TRUE(first && second);
-    EXPECT_NE(first->Handle(), second->Handle());
-}
-
 // The tone as the generator's own formula would not catch a wrong formula: compare with the sine.
 TEST(TestToneTest, SamplesAreTheSineAtHalfScale) {
     for (uint32_t rate : {8000u, 11025u, 44100u}) {

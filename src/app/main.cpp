@@ -1,4 +1,5 @@
 #include "app/HeadlessRunner.h"
+#include "app/OneShotCommands.h"
 #include "config/Configuration.h"
 #include "engine/BroadcastController.h"
 #include "engine/DataModuleMain.h"
@@ -18,11 +19,16 @@ namespace {
 
 constexpr const char* kUsage =
     "Usage: streamwright --headless [--start] [--ini FILE]\n"
+    "       streamwright --report | --update-html [--ini FILE]\n"
     "       streamwright --help | --version\n"
     "\n"
     "  --headless   run without windows; message boxes and log entries go to standard error\n"
     "  --start      start the broadcast as soon as the devices are initialised;\n"
     "               exit with status 1 when it cannot start\n"
+    "  --report     print the configuration report and exit\n"
+    "  --update-html\n"
+    "               rewrite the viewer page's applet element for this host and its ports;\n"
+    "               exit with status 0 when updated, 1 otherwise (messages on standard error)\n"
     "  --ini FILE   settings file (default: the executable's path with \".ini\");\n"
     "               the log file is FILE with \".log\"\n"
     "  --version    print the version and exit\n"
@@ -33,6 +39,7 @@ constexpr const char* kUsage =
 struct TOptions {
     bool Headless = false;
     bool Start = false;
+    sw::TOneShotCommand Command = sw::TOneShotCommand::None;
     std::string IniFile;
 };
 
@@ -65,6 +72,10 @@ int main(int argc, char** argv) {
         }
         if (arg == "--headless") {
             options.Headless = true;
+        } else if (arg == "--report") {
+            options.Command = TOneShotCommand::Report;
+        } else if (arg == "--update-html") {
+            options.Command = TOneShotCommand::UpdateHtml;
         } else if (arg == "--start") {
             options.Start = true;
         } else if (arg == "--ini" && i + 1 < argc) {
@@ -73,6 +84,11 @@ int main(int argc, char** argv) {
             std::fprintf(stderr, "streamwright: unknown option %s\n\n%s", arg.c_str(), kUsage);
             return 2;
         }
+    }
+    if (options.Command != TOneShotCommand::None) {
+        return RunOneShotCommand(options.Command, options.IniFile.empty()
+                                                      ? ChangeFileExt(ExecutablePath(), ".ini")
+                                                      : options.IniFile);
     }
     if (!options.Headless) {
         std::fprintf(stderr, "streamwright: this build has no windows yet; run it with --headless\n");

@@ -18,7 +18,11 @@ void ReportUnhandledException(const std::string& message) {
 }
 
 TBroadcastController::TBroadcastController(TDataModuleMain& engine, QObject* parent)
-    : QObject(parent), FEngine(engine) {}
+    : QObject(parent), FEngine(engine), FCapture(std::make_unique<TCaptureControl>(engine.MessageWindow())) {
+    Devices.VideoReady = [this] { return FCapture->VideoState() != vsNone; };
+    Devices.InitializeVideo = [this] { FCapture->InitializeVideo(); };
+    Devices.FinalizeVideo = [this] { FCapture->FinalizeVideo(); };
+}
 
 TBroadcastController::~TBroadcastController() {
     if (FEngine.MainWindow() == this) {

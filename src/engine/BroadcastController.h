@@ -1,8 +1,11 @@
 #pragma once
 
+#include "video/CaptureControl.h"
+
 #include <QEvent>
 #include <QObject>
 #include <functional>
+#include <memory>
 #include <string>
 
 namespace sw {
@@ -35,6 +38,9 @@ public:
 
     TDeviceHooks Devices;
 
+    // The capture device side; its hooks above are wired to it at construction.
+    TCaptureControl& Capture() { return *FCapture; }
+
     bool Broadcasting() const { return FBroadcasting; }
     bool DevicesInitialized() const { return FDevicesInitialized; }
 
@@ -64,6 +70,7 @@ private:
     void InitializeDevices();
 
     TDataModuleMain& FEngine;
+    std::unique_ptr<TCaptureControl> FCapture;
     bool FBroadcasting = false;
     bool FDevicesInitialized = false;
     bool FCreated = false;

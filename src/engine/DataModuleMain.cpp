@@ -56,8 +56,7 @@ TDataModuleMain::~TDataModuleMain() {
 
 void TDataModuleMain::DataModuleCreate() {
     FMessageWindow = std::make_unique<TMessageWindowObject>(*this);
-    SystemInfo.clear();
-    PostToMainWindow(WM_SYSTEMINFOCHANGED);
+    BuildSystemInfo();
     LoadLog();
     Log(llInformation, lmStarting, Now(), VersionText());
 }

@@ -79,6 +79,16 @@ public:
 
     void ApplicationEventsException(const std::string& message);
 
+    // Reports and the viewer page (Reports.cpp, ViewerPage.cpp).
+    void BuildSystemInfo();
+    void RenderSystemInfo(std::vector<std::string>& strings) const;
+    std::string ConfigurationReport() const;
+    // The three e-mails, each shown in the user's mail program; the result is not examined.
+    void EmailLink() const;
+    void EmailConfiguration() const;
+    void EmailLog();
+    void UpdateViewerPage() const;
+
     // A frequent writer (a hex dump per packet and viewer) must not rewrite the file each time: unsaved
     // lines are written at most once per interval, and at once by Stop, ClearLog and shutdown.
     static constexpr int kLogFlushIntervalMs = 1000;

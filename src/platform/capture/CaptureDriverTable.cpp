@@ -1,5 +1,8 @@
 #include "platform/capture/CaptureDriverTable.h"
 
+#include "platform/capture/TestPatternDriver.h"
+#include "platform/capture/V4l2Driver.h"
+
 #include "platform/shell/UniqueFd.h"
 #include "platform/shell/VersionInfo.h"
 
@@ -92,6 +95,21 @@ bool capGetDriverDescription(int index, std::string& name, std::string& version)
     name = entries[static_cast<size_t>(index)].Name;
     version = entries[static_cast<size_t>(index)].Version;
     return true;
+}
+
+std::unique_ptr<TCaptureDriver> ConnectCaptureDriver(uint32_t index) {
+    if (index >= static_cast<uint32_t>(kCaptureDriverCount)) {
+        return nullptr;
+    }
+    std::vector<TCaptureDriverEntry> entries = CaptureDriverEntries();
+    if (index >= entries.size()) {
+        return nullptr;
+    }
+    const TCaptureDriverEntry& entry = entries[index];
+    if (entry.Kind == TCaptureDriverKind::TestPattern) {
+        return TTestPatternDriver::Connect(index);
+    }
+    return TV4l2Driver::Connect(LibV4l2Device(), entry.DevicePath, index);
 }
 
 } // namespace sw

@@ -1,9 +1,13 @@
 #pragma once
 
+#include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
 namespace sw {
+
+class TCaptureDriver;
 
 // Capture driver indexes run from 0 to 9.
 constexpr int kCaptureDriverCount = 10;
@@ -25,5 +29,9 @@ std::vector<TCaptureDriverEntry> CaptureDriverEntries();
 bool capGetDriverDescription(int index, std::string& name, std::string& version);
 
 inline constexpr const char* kTestPatternName = "Test Pattern";
+
+// Opens the driver at index of the table; nothing for an index without a driver or a device that
+// cannot be set up.
+std::unique_ptr<TCaptureDriver> ConnectCaptureDriver(uint32_t index);
 
 } // namespace sw

@@ -4,6 +4,7 @@
 #include "log/LogFormat.h"
 #include "platform/net/NetUtil.h"
 #include "platform/shell/VersionInfo.h"
+#include "web/WebServerThread.h"
 
 #include <QCoreApplication>
 
@@ -160,10 +161,10 @@ void TDataModuleMain::StopServers() {
 
 std::unique_ptr<TServerThread> TDataModuleMain::ServerSocketWebGetThread(TUniqueFd socket,
                                                                          const std::string& remoteAddress) {
-    if (!WebThreadFactory) {
-        return nullptr; // no connection thread: the connection is closed at once
+    if (WebThreadFactory) {
+        return WebThreadFactory(std::move(socket), remoteAddress);
     }
-    return WebThreadFactory(std::move(socket), remoteAddress);
+    return CreateWebServerThread(std::move(socket), remoteAddress, MessageWindow());
 }
 
 void TDataModuleMain::ApplicationEventsException(const std::string& message) {

@@ -72,7 +72,7 @@ public:
     void StopServers();
     // Hooks for what StopServers does after the servers are closed (the client registry's reset).
     std::function<void()> OnServersStopped;
-    // Creates the connection thread of an accepted web connection (accepting thread).
+    // Replaces the web connection thread that ServerSocketWebGetThread creates (accepting thread).
     std::function<std::unique_ptr<TServerThread>(TUniqueFd, const std::string&)> WebThreadFactory;
     std::unique_ptr<TServerThread> ServerSocketWebGetThread(TUniqueFd socket,
                                                             const std::string& remoteAddress);

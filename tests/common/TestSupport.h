@@ -29,7 +29,7 @@ void WriteFile(const std::string& path, const std::string& content);
 bool FileExists(const std::string& path);
 
 // Runs the event loop until done() is true or timeoutMs passed; returns done().
-bool ProcessEventsUntil(const std::function<bool()>& done, int timeoutMs = 5000);
+bool ProcessEventsUntil(const std::function<bool()>& done, int timeoutMs = 15000);
 // Runs the event loop for the given time.
 void ProcessEventsFor(int ms);
 

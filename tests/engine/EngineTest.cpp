@@ -4,7 +4,10 @@
 #include "platform/shell/VersionInfo.h"
 
 #include <QObject>
+#include <arpa/inet.h>
+#include <netinet/in.h>
 #include <stdexcept>
+#include <sys/socket.h>
 
 namespace sw {
 namespace {
@@ -71,6 +74,44 @@ TEST_F(StartStopTest, EnabledWebServerAcceptsConnections) {
     EXPECT_TRUE(CanConnect(Config->Web().Port()));
     Controller->Stop();
     EXPECT_FALSE(CanConnect(Config->Web().Port()));
+}
+
+// One request without keep-alive: everything the server sends until it closes the connection.
+std::string HttpExchange(int port, const std::string& request) {
+    TUniqueFd fd(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(static_cast<uint16_t>(port));
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    timeval timeout{5, 0};
+    ::setsockopt(fd.Get(), SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
+    if (::connect(fd.Get(), reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+        ::send(fd.Get(), request.data(), request.size(), MSG_NOSIGNAL) !=
+            static_cast<ssize_t>(request.size())) {
+        return {};
+    }
+    std::string reply;
+    char buffer[4096];
+    for (ssize_t n; (n = ::recv(fd.Get(), buffer, sizeof buffer, 0)) > 0;) {
+        reply.append(buffer, static_cast<size_t>(n));
+    }
+    return reply;
+}
+
+TEST_F(StartStopTest, EnabledWebServerServesTheHomeDirectoryAndLogsEachRequest) {
+    test::WriteFile(Dir.File("index.htm"), "<p>viewer</p>");
+    Config->Web().SetEnabled(true);
+    ASSERT_TRUE(Controller->Start());
+    std::string reply =
+        HttpExchange(Config->Web().Port(), "GET /index.htm HTTP/1.1\r\nUser-Agent: e2e\r\n\r\n");
+    EXPECT_EQ(reply.substr(0, 17), "HTTP/1.1 200 OK\r\n");
+    EXPECT_EQ(reply.substr(reply.size() - 13), "<p>viewer</p>");
+    ASSERT_TRUE(
+        ProcessEventsUntil([this] { return !Recorded.empty() && Recorded.back().Message == lmWebGet; }));
+    EXPECT_EQ(Recorded.back().Detail, "/index.htm");
+    EXPECT_EQ(FromCommaText(Recorded.back().Values),
+              (std::vector<std::string>{"Status code: 200", "Remote Address: 127.0.0.1", "Agent: e2e"}));
+    Controller->Stop();
 }
 
 TEST_F(StartStopTest, FailedDeviceStartRunsStopOnce) {

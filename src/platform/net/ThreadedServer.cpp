@@ -67,8 +67,13 @@ void TServerThread::Run() {
     } catch (...) {
         // A connection thread never takes the process down; its connection just ends.
     }
-    FSocket.Reset();
+    // The peer sees the end now; the descriptor itself is closed when the server joins this thread,
+    // so a Close() running meanwhile never shuts down a number that was already reused.
+    ::shutdown(FSocket.Get(), SHUT_RDWR);
     FFinished = true;
+    if (FServerWake >= 0) {
+        Signal(FServerWake);
+    }
 }
 
 TThreadedServer::TThreadedServer() = default;
@@ -164,6 +169,10 @@ void TThreadedServer::AcceptLoop() {
     int timeoutMs = 1000;
     while (!FStopping) {
         int n = ::poll(fds, 2, timeoutMs);
+        if (n > 0 && (fds[1].revents & POLLIN)) {
+            uint64_t count;
+            [[maybe_unused]] ssize_t drained = ::read(FWake.Get(), &count, sizeof count);
+        }
         ReapFinished();
         if (FStopping) {
             break;
@@ -208,6 +217,7 @@ void TThreadedServer::AcceptLoop() {
                 continue;
             }
             TServerThread* raw = thread.get();
+            raw->FServerWake = FWake.Get();
             try {
                 raw->FThread = std::thread([raw] { raw->Run(); });
             } catch (const std::system_error&) {

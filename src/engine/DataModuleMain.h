@@ -31,6 +31,9 @@ namespace sw {
 //   MessageWindow(); the record travels inside the posted event and is freed by whoever holds it.
 // - the web server's accepting thread calls ServerSocketWebGetThread; StopServers joins every web
 //   thread before it returns.
+// - the sound input's capture thread ("sound", platform/sound) fills the queued capture buffers and
+//   posts one "buffer filled" event per buffer to the audio capture object on the main thread; its
+//   reset and stop wait until the thread has left its read, and its close joins it.
 class TDataModuleMain : public QObject {
     Q_OBJECT
 public:

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "audio/AudioCapture.h"
 #include "video/CaptureControl.h"
 
 #include <QEvent>
@@ -38,8 +39,9 @@ public:
 
     TDeviceHooks Devices;
 
-    // The capture device side; its hooks above are wired to it at construction.
+    // The capture device and sound input sides; the hooks above are wired to them at construction.
     TCaptureControl& Capture() { return *FCapture; }
+    TAudioCapture& Audio() { return *FAudio; }
 
     bool Broadcasting() const { return FBroadcasting; }
     bool DevicesInitialized() const { return FDevicesInitialized; }
@@ -71,6 +73,8 @@ private:
 
     TDataModuleMain& FEngine;
     std::unique_ptr<TCaptureControl> FCapture;
+    std::unique_ptr<TAudioSink> FAudioSink;
+    std::unique_ptr<TAudioCapture> FAudio;
     bool FBroadcasting = false;
     bool FDevicesInitialized = false;
     bool FCreated = false;

@@ -66,35 +66,43 @@ bool ReplaceFileContent(const std::string& fileName, const std::string& content)
 }
 
 bool ReplaceFileContent(const std::string& fileName, const std::vector<std::string_view>& pieces) {
+    return ReplaceFileContentWithResult(fileName, pieces) == TReplaceResult::Ok;
+}
+
+TReplaceResult ReplaceFileContentWithResult(const std::string& fileName,
+                                            const std::vector<std::string_view>& pieces) {
     if (fileName.empty()) {
-        return false;
+        return TReplaceResult::NotWritable;
     }
     const std::string target = ResolveTarget(fileName);
-    mode_t mode = 0644;
     struct stat st {};
-    if (::stat(target.c_str(), &st) == 0) {
+    const bool exists = ::stat(target.c_str(), &st) == 0;
+    if (exists) {
         if (!S_ISREG(st.st_mode)) {
-            return false;
+            return TReplaceResult::NotWritable;
         }
         // Root may write anything, so the permission bits themselves decide what "read-only" means.
         if ((st.st_mode & 0222) == 0 || ::access(target.c_str(), W_OK) != 0) {
-            return false;
+            return TReplaceResult::NotWritable;
         }
-        mode = st.st_mode & 07777;
     }
 
     std::string temp = target + ".XXXXXX";
     TUniqueFd fd(::mkstemp(temp.data()));
     if (fd.Get() < 0) {
-        return false;
+        return TReplaceResult::NotWritable;
     }
-    bool ok = ::fchmod(fd.Get(), mode) == 0 && WriteAll(fd.Get(), pieces) && ::fdatasync(fd.Get()) == 0;
+    if (exists) {
+        [[maybe_unused]] int owned = ::fchown(fd.Get(), st.st_uid, st.st_gid);
+    }
+    bool ok = ::fchmod(fd.Get(), exists ? (st.st_mode & 07777) : 0644) == 0 && WriteAll(fd.Get(), pieces) &&
+              ::fdatasync(fd.Get()) == 0;
     ok = fd.Reset() && ok;
     if (!ok || ::rename(temp.c_str(), target.c_str()) != 0) {
         ::unlink(temp.c_str());
-        return false;
+        return TReplaceResult::WriteFailed;
     }
-    return true;
+    return TReplaceResult::Ok;
 }
 
 std::optional<std::string> ReadFileContent(const std::string& fileName) {

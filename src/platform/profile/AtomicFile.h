@@ -12,6 +12,16 @@ namespace sw {
 // A symbolic link is followed: the file it names is replaced.
 bool ReplaceFileContent(const std::string& fileName, const std::string& content);
 
+enum class TReplaceResult {
+    Ok,
+    NotWritable, // read-only file, not a regular file, or no temporary file could be made beside it
+    WriteFailed, // writing, syncing or renaming failed; the old content is untouched
+};
+// The same with the reason of a failure. The new file keeps the old one's permissions and, where the
+// process may set it, its owner.
+TReplaceResult ReplaceFileContentWithResult(const std::string& fileName,
+                                            const std::vector<std::string_view>& pieces);
+
 // The same, with the content given as pieces written one after the other (no copy into one buffer).
 bool ReplaceFileContent(const std::string& fileName, const std::vector<std::string_view>& pieces);
 

@@ -17,8 +17,28 @@ void ReportUnhandledException(const std::string& message) {
     }
 }
 
+namespace {
+
+// Encoded sound goes to the engine's audio viewers.
+class TEngineAudioSink : public TAudioSink {
+public:
+    explicit TEngineAudioSink(TDataModuleMain& engine) : FEngine(engine) {}
+    void SendAudio(const uint8_t* buffer, int count) override {
+        if (count > 0) {
+            FEngine.SendAudio(buffer, static_cast<size_t>(count));
+        }
+    }
+
+private:
+    TDataModuleMain& FEngine;
+};
+
+} // namespace
+
 TBroadcastController::TBroadcastController(TDataModuleMain& engine, QObject* parent)
-    : QObject(parent), FEngine(engine), FCapture(std::make_unique<TCaptureControl>(engine.MessageWindow())) {
+    : QObject(parent), FEngine(engine), FCapture(std::make_unique<TCaptureControl>(engine.MessageWindow())),
+      FAudioSink(std::make_unique<TEngineAudioSink>(engine)),
+      FAudio(std::make_unique<TAudioCapture>(Configuration().Audio(), engine.MessageWindow(), *FAudioSink)) {
     Devices.VideoReady = [this] { return FCapture->VideoState() != vsNone; };
     Devices.InitializeVideo = [this] { FCapture->InitializeVideo(); };
     Devices.FinalizeVideo = [this] { FCapture->FinalizeVideo(); };
@@ -33,6 +53,11 @@ TBroadcastController::TBroadcastController(TDataModuleMain& engine, QObject* par
         FTimerVideo.stop();
         FCapture->StopVideo();
     };
+    Devices.AudioReady = [this] { return FAudio->AudioState() != AudioIdle; };
+    Devices.InitializeAudio = [this] { FAudio->InitializeAudio(); };
+    Devices.FinalizeAudio = [this] { FAudio->FinalizeAudio(); };
+    Devices.StartAudioCapture = [this] { return FAudio->StartAudioCapture(); };
+    Devices.StopAudioCapture = [this] { FAudio->StopAudioCapture(); };
     FCapture->SetVideoServer(&engine);
     FTimerVideo.setInterval(kTimerVideoIntervalMs);
     connect(&FTimerVideo, &QTimer::timeout, this, [this] { TimerVideoTimer(); });

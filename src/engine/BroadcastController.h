@@ -1,5 +1,6 @@
 #pragma once
 
+#include "audio/AudioCapture.h"
 #include "video/CaptureControl.h"
 
 #include <QEvent>
@@ -39,8 +40,9 @@ public:
 
     TDeviceHooks Devices;
 
-    // The capture device side; its hooks above are wired to it at construction.
+    // The capture device and sound input sides; the hooks above are wired to them at construction.
     TCaptureControl& Capture() { return *FCapture; }
+    TAudioCapture& Audio() { return *FAudio; }
 
     bool Broadcasting() const { return FBroadcasting; }
     bool DevicesInitialized() const { return FDevicesInitialized; }
@@ -82,6 +84,8 @@ private:
 
     TDataModuleMain& FEngine;
     std::unique_ptr<TCaptureControl> FCapture;
+    std::unique_ptr<TAudioSink> FAudioSink;
+    std::unique_ptr<TAudioCapture> FAudio;
     QTimer FTimerVideo;
     std::string FFrameRateText = "0.0 fps";
     bool FBroadcasting = false;

@@ -43,7 +43,7 @@ TDataModuleMain::TDataModuleMain(std::string logFileName, QObject* parent)
     gDataModuleMain = this;
     FLogFlush.setSingleShot(true);
     FLogFlush.setInterval(kLogFlushIntervalMs);
-    connect(&FLogFlush, &QTimer::timeout, this, [this] { SaveLog(); });
+    connect(&FLogFlush, &QTimer::timeout, this, [this] { FLog.SaveLogAsync(); });
     ConnectServerEvents();
     DataModuleCreate();
 }

@@ -36,6 +36,9 @@ namespace sw {
 //   against a grab in progress); Stop runs it before the servers close.
 // - the web server's accepting thread calls ServerSocketWebGetThread; StopServers joins every web
 //   thread before it returns.
+// - the sound input's capture thread ("sound", platform/sound) fills the queued capture buffers and
+//   posts one "buffer filled" event per buffer to the audio capture object on the main thread; its
+//   reset and stop wait until the thread has left its read, and its close joins it.
 class TDataModuleMain : public QObject, public TVideoPacketSink {
     Q_OBJECT
 public:
@@ -49,7 +52,7 @@ public:
 
     TMessageWindow MessageWindow() const { return FMessageWindow.get(); }
     const std::string& LogFileName() const { return FLog.LogFileName(); }
-    const std::deque<std::string>& LogLines() const { return FLog.LogLines(); }
+    const TLogLines& LogLines() const { return FLog.LogLines(); }
 
     // The object that receives WM_CONNECTIONSCHANGED, WM_LOGCHANGED and WM_SYSTEMINFOCHANGED;
     // none until the main window (or its headless stand-in) exists.

@@ -3,6 +3,7 @@
 #include "config/Configuration.h"
 #include "engine/DataModuleMain.h"
 #include "engine/LocalAddresses.h"
+#include "platform/profile/AtomicFile.h"
 #include "platform/shell/OperatorPrompts.h"
 #include "platform/shell/UniqueFd.h"
 
@@ -30,21 +31,6 @@ std::string Quoted(const std::string& text) {
 
 void ShowError(const std::string& text) {
     Prompts().ShowMessage(text, TMessageKind::Error);
-}
-
-bool WriteAll(int fd, const std::string& content) {
-    size_t done = 0;
-    while (done < content.size()) {
-        ssize_t n = ::write(fd, content.data() + done, content.size() - done);
-        if (n < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
-            return false;
-        }
-        done += static_cast<size_t>(n);
-    }
-    return true;
 }
 
 enum class TReadOutcome { Ok, OpenFailed, ReadFailed };
@@ -76,49 +62,26 @@ void CopyFileOver(const std::string& source, const std::string& target) {
     if (ReadWholeFile(source, content) != TReadOutcome::Ok) {
         return;
     }
-    TUniqueFd fd(::open(target.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644));
-    if (fd) {
-        WriteAll(fd.Get(), content);
-    }
-}
-
-std::string ResolveLink(const std::string& fileName) {
-    char resolved[PATH_MAX];
-    struct stat st {};
-    if (::lstat(fileName.c_str(), &st) == 0 && S_ISLNK(st.st_mode) &&
-        ::realpath(fileName.c_str(), resolved)) {
-        return resolved;
-    }
-    return fileName;
+    ReplaceFileContent(target, content);
 }
 
 enum class TWriteOutcome { Ok, CreateFailed, WriteFailed };
 
 // Writes beside the page and renames over it, keeping its permissions and owner.
 TWriteOutcome ReplacePage(const std::string& fileName, const std::string& content) {
-    const std::string target = ResolveLink(fileName);
     struct stat st {};
-    if (::stat(target.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) {
+    if (::stat(fileName.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) {
         return TWriteOutcome::CreateFailed;
     }
-    // Root may write anything, so the permission bits themselves decide what "read-only" means.
-    if ((st.st_mode & 0222) == 0 || ::access(target.c_str(), W_OK) != 0) {
+    switch (ReplaceFileContentWithResult(fileName, {content})) {
+    case TReplaceResult::Ok:
+        return TWriteOutcome::Ok;
+    case TReplaceResult::NotWritable:
         return TWriteOutcome::CreateFailed;
+    case TReplaceResult::WriteFailed:
+        break;
     }
-    std::string temp = target + ".XXXXXX";
-    TUniqueFd fd(::mkstemp(temp.data()));
-    if (!fd) {
-        return TWriteOutcome::CreateFailed;
-    }
-    [[maybe_unused]] int owned = ::fchown(fd.Get(), st.st_uid, st.st_gid);
-    bool ok = ::fchmod(fd.Get(), st.st_mode & 07777) == 0 && WriteAll(fd.Get(), content) &&
-              ::fdatasync(fd.Get()) == 0;
-    ok = fd.Reset() && ok;
-    if (!ok || ::rename(temp.c_str(), target.c_str()) != 0) {
-        ::unlink(temp.c_str());
-        return TWriteOutcome::WriteFailed;
-    }
-    return TWriteOutcome::Ok;
+    return TWriteOutcome::WriteFailed;
 }
 
 bool IsExistingFile(const std::string& fileName) {

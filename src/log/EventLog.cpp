@@ -6,7 +6,19 @@
 
 namespace sw {
 
-TEventLog::TEventLog(std::string fileName) : FLogFileName(std::move(fileName)) {}
+bool TLogLines::operator==(const TLogLines& other) const {
+    if (size() != other.size()) {
+        return false;
+    }
+    for (size_t i = 0; i < size(); ++i) {
+        if ((*this)[i] != other[i]) {
+            return false;
+        }
+    }
+    return true;
+}
+
+TEventLog::TEventLog(std::string fileName) : FLogFileName(fileName), FWriter(std::move(fileName)) {}
 
 bool TEventLog::Passes(const TAMLog& entry, const TLogConfiguration& filter) {
     switch (entry.Level) {
@@ -35,46 +47,43 @@ bool TEventLog::WriteLogEntry(const TAMLog& entry, const TLogConfiguration& filt
     if (!Passes(entry, filter)) {
         return false;
     }
-    std::string line = FormatLogLine(entry);
-    while (FLogLines.size() >= kMaxLines) {
-        FLogLines.pop_front();
+    auto line = std::make_shared<const std::string>(FormatLogLine(entry));
+    while (FLogLines.FLines.size() >= kMaxLines) {
+        FLogLines.FLines.pop_front();
     }
-    FLogLines.push_back(std::move(line));
+    FLogLines.FLines.push_back(std::move(line));
     FUnsaved = true;
     return true;
 }
 
 void TEventLog::LoadLog() {
-    FLogLines.clear();
+    FLogLines.FLines.clear();
     std::optional<std::string> content = ReadFileContent(FLogFileName);
     if (!content) {
         return;
     }
-    std::vector<std::string> lines = SplitFileLines(*content);
-    FLogLines.assign(std::make_move_iterator(lines.begin()), std::make_move_iterator(lines.end()));
+    for (std::string& line : SplitFileLines(*content)) {
+        FLogLines.FLines.push_back(std::make_shared<const std::string>(std::move(line)));
+    }
+}
+
+TLogFileWriter::TSnapshot TEventLog::Snapshot() const {
+    return TLogFileWriter::TSnapshot(FLogLines.FLines.begin(), FLogLines.FLines.end());
 }
 
 bool TEventLog::SaveLog() {
-    std::string text;
-    size_t size = 0;
-    for (const std::string& line : FLogLines) {
-        size += line.size() + 2;
-    }
-    text.reserve(size);
-    for (const std::string& line : FLogLines) {
-        text += line;
-        text += "\r\n";
-    }
-    if (!ReplaceFileContent(FLogFileName, text)) {
-        return false;
-    }
+    FWriter.Submit(Snapshot());
     FUnsaved = false;
-    return true;
+    return FWriter.WaitIdle();
+}
+
+void TEventLog::SaveLogAsync() {
+    FWriter.Submit(Snapshot());
+    FUnsaved = false;
 }
 
 void TEventLog::ClearLog() {
-    FLogLines.clear();
-    FUnsaved = true;
+    FLogLines.FLines.clear();
     SaveLog();
 }
 

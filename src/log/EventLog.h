@@ -2,17 +2,65 @@
 
 #include "log/LogTypes.h"
 
+#include "log/LogFileWriter.h"
+
 #include <cstddef>
 #include <deque>
+#include <iterator>
+#include <memory>
 #include <string>
 
 namespace sw {
 
 class TLogConfiguration;
 
+// The recorded lines, oldest first. Each line is shared with the file writer's snapshots, so saving
+// never copies the text.
+class TLogLines {
+public:
+    using TStore = std::deque<std::shared_ptr<const std::string>>;
+
+    class const_iterator {
+    public:
+        using iterator_category = std::random_access_iterator_tag;
+        using value_type = std::string;
+        using difference_type = std::ptrdiff_t;
+        using pointer = const std::string*;
+        using reference = const std::string&;
+
+        const_iterator() = default;
+        explicit const_iterator(TStore::const_iterator it) : FIt(it) {}
+        reference operator*() const { return **FIt; }
+        pointer operator->() const { return FIt->get(); }
+        const_iterator& operator++() {
+            ++FIt;
+            return *this;
+        }
+        const_iterator operator++(int) { return const_iterator(FIt++); }
+        difference_type operator-(const const_iterator& other) const { return FIt - other.FIt; }
+        bool operator==(const const_iterator& other) const = default;
+
+    private:
+        TStore::const_iterator FIt;
+    };
+
+    size_t size() const { return FLines.size(); }
+    bool empty() const { return FLines.empty(); }
+    const std::string& operator[](size_t index) const { return *FLines[index]; }
+    const std::string& front() const { return *FLines.front(); }
+    const std::string& back() const { return *FLines.back(); }
+    const_iterator begin() const { return const_iterator(FLines.begin()); }
+    const_iterator end() const { return const_iterator(FLines.end()); }
+    bool operator==(const TLogLines& other) const;
+
+private:
+    friend class TEventLog;
+    TStore FLines;
+};
+
 // The recorded log: at most kMaxLines formatted lines, oldest first, and the file that mirrors them.
 // Main thread only. Saving is the owner's decision (see Unsaved), so a burst of entries costs one
-// write instead of one write per entry.
+// write instead of one write per entry; SaveLogAsync leaves the writing to the writer thread.
 class TEventLog {
 public:
     static constexpr size_t kMaxLines = 10000;
@@ -20,7 +68,7 @@ public:
     explicit TEventLog(std::string fileName);
 
     const std::string& LogFileName() const { return FLogFileName; }
-    const std::deque<std::string>& LogLines() const { return FLogLines; }
+    const TLogLines& LogLines() const { return FLogLines; }
 
     // True when the entry passes the level and message filters.
     static bool Passes(const TAMLog& entry, const TLogConfiguration& filter);
@@ -30,17 +78,23 @@ public:
 
     // Replaces the lines by the file's; a missing or unreadable file leaves the log empty.
     void LoadLog();
-    // Writes every line, each followed by CR LF, replacing the file; false when it could not be written.
+    // Writes every line, each followed by CR LF, replacing the file, and waits for it; false when the
+    // file could not be written.
     bool SaveLog();
+    // Hands the lines to the writer thread and returns at once.
+    void SaveLogAsync();
     void ClearLog();
 
-    // Lines changed since the last successful save.
-    bool Unsaved() const { return FUnsaved; }
+    // The file is behind the lines: they changed since the last save, or the last write failed.
+    bool Unsaved() const { return FUnsaved || FWriter.Failed(); }
 
 private:
+    TLogFileWriter::TSnapshot Snapshot() const;
+
     std::string FLogFileName;
-    std::deque<std::string> FLogLines;
+    TLogLines FLogLines;
     bool FUnsaved = false;
+    TLogFileWriter FWriter;
 };
 
 } // namespace sw

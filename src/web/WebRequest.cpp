@@ -1,5 +1,7 @@
 #include "web/WebRequest.h"
 
+#include "web/HeaderSlots.h"
+
 #include <algorithm>
 #include <strings.h>
 
@@ -260,20 +262,11 @@ void TWebRequest::ParseHeaderLine(std::string_view line) {
 }
 
 std::string TWebRequest::GetHeader(int index) const {
-    if (index < 0 || static_cast<size_t>(index) >= Headers.size()) {
-        return {};
-    }
-    return Headers[static_cast<size_t>(index)];
+    return GetHeaderSlot(Headers, index);
 }
 
 void TWebRequest::SetHeader(int index, const std::string& value) {
-    if (index < 0) {
-        return;
-    }
-    if (static_cast<size_t>(index) >= Headers.size()) {
-        Headers.resize(static_cast<size_t>(index) + 1);
-    }
-    Headers[static_cast<size_t>(index)] = value;
+    SetHeaderSlot(Headers, index, value);
 }
 
 void TWebRequest::Reset() {

@@ -1,5 +1,7 @@
 #include "web/WebResponse.h"
 
+#include "web/HeaderSlots.h"
+
 #include "web/StatusCodes.h"
 
 #include <algorithm>
@@ -39,20 +41,11 @@ const std::array<const char*, kResponseHeaderCount> ResponseHeaderNames = {
 };
 
 std::string TWebResponse::GetHeader(int index) const {
-    if (index < 0 || static_cast<size_t>(index) >= Headers.size()) {
-        return {};
-    }
-    return Headers[static_cast<size_t>(index)];
+    return GetHeaderSlot(Headers, index);
 }
 
 void TWebResponse::SetHeader(int index, const std::string& value) {
-    if (index < 0) {
-        return;
-    }
-    if (static_cast<size_t>(index) >= Headers.size()) {
-        Headers.resize(static_cast<size_t>(index) + 1);
-    }
-    Headers[static_cast<size_t>(index)] = value;
+    SetHeaderSlot(Headers, index, value);
 }
 
 uint64_t TWebResponse::ContentLength() const {

@@ -30,6 +30,9 @@ TProgramRunner::~TProgramRunner() {
 }
 
 void TProgramRunner::Collect() {
+    // Pulls what the pipes hold now; a program whose standard error nobody drains blocks on its next write.
+    while (FProcess->state() == QProcess::Running && FProcess->waitForReadyRead(0)) {
+    }
     FErrors += FProcess->readAllStandardError().toStdString();
     FOutput += FProcess->readAllStandardOutput().toStdString();
 }

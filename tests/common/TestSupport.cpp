@@ -6,6 +6,7 @@
 #include <dirent.h>
 #include <filesystem>
 #include <fstream>
+#include <random>
 #include <sstream>
 #include <stdexcept>
 
@@ -103,13 +104,21 @@ sockaddr_in Loopback(int port) {
 } // namespace
 
 int FreePort() {
-    int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in addr = Loopback(0);
-    ::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
-    socklen_t len = sizeof addr;
-    ::getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len);
-    ::close(fd);
-    return ntohs(addr.sin_port);
+    // Below the kernel's ephemeral range, so a port handed out by bind(0) elsewhere (parallel tests,
+    // client sockets) is not chosen here a moment later; random, so parallel callers rarely meet.
+    static std::mt19937 random(std::random_device{}());
+    std::uniform_int_distribution<int> range(20000, 32000);
+    for (int attempt = 0; attempt < 200; ++attempt) {
+        int port = range(random);
+        int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in addr = Loopback(port);
+        bool free = ::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0;
+        ::close(fd);
+        if (free && !CanConnect(port)) {
+            return port;
+        }
+    }
+    throw std::runtime_error("no free port found");
 }
 
 TPortHolder::TPortHolder(int port) {

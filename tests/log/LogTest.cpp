@@ -209,6 +209,22 @@ TEST_F(EventLogTest, SavesLoadsAndClears) {
     EXPECT_EQ(ReadFile(Dir.File("s.log")), "");
 }
 
+TEST_F(EventLogTest, AsynchronousSaveCatchesUp) {
+    for (int i = 0; i < 100; ++i) {
+        Log.WriteLogEntry(Entry(llInformation, lmWebGet, std::to_string(i)), Settings);
+        if (i % 10 == 0) {
+            Log.SaveLogAsync();
+        }
+    }
+    Log.SaveLogAsync();
+    EXPECT_FALSE(Log.Unsaved());
+    std::string expected;
+    for (const std::string& line : Log.LogLines()) {
+        expected += line + "\r\n";
+    }
+    EXPECT_TRUE(test::ProcessEventsUntil([&] { return ReadFile(Dir.File("s.log")) == expected; }));
+}
+
 TEST_F(EventLogTest, MissingFileLoadsEmpty) {
     TEventLog log(Dir.File("missing/none.log"));
     log.LoadLog();

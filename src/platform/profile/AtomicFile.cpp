@@ -6,25 +6,45 @@
 #include <climits>
 #include <cstdlib>
 #include <fcntl.h>
+#include <iterator>
 #include <string>
 #include <sys/stat.h>
+#include <sys/uio.h>
 #include <unistd.h>
 
 namespace sw {
 
 namespace {
 
-bool WriteAll(int fd, const std::string& content) {
-    size_t done = 0;
-    while (done < content.size()) {
-        ssize_t n = ::write(fd, content.data() + done, content.size() - done);
+bool WriteAll(int fd, const std::vector<std::string_view>& pieces) {
+    size_t index = 0;
+    size_t offset = 0; // into pieces[index]
+    while (index < pieces.size()) {
+        iovec iov[IOV_MAX < 512 ? IOV_MAX : 512];
+        int count = 0;
+        for (size_t i = index; i < pieces.size() && count < static_cast<int>(std::size(iov)); ++i) {
+            size_t skip = i == index ? offset : 0;
+            if (pieces[i].size() > skip) {
+                iov[count++] = {const_cast<char*>(pieces[i].data() + skip), pieces[i].size() - skip};
+            }
+        }
+        if (count == 0) {
+            break;
+        }
+        ssize_t n = ::writev(fd, iov, count);
         if (n < 0) {
             if (errno == EINTR) {
                 continue;
             }
             return false;
         }
-        done += static_cast<size_t>(n);
+        size_t done = static_cast<size_t>(n);
+        while (index < pieces.size() && done >= pieces[index].size() - offset) {
+            done -= pieces[index].size() - offset;
+            offset = 0;
+            ++index;
+        }
+        offset += done;
     }
     return true;
 }
@@ -42,35 +62,47 @@ std::string ResolveTarget(const std::string& fileName) {
 } // namespace
 
 bool ReplaceFileContent(const std::string& fileName, const std::string& content) {
+    return ReplaceFileContent(fileName, std::vector<std::string_view>{content});
+}
+
+bool ReplaceFileContent(const std::string& fileName, const std::vector<std::string_view>& pieces) {
+    return ReplaceFileContentWithResult(fileName, pieces) == TReplaceResult::Ok;
+}
+
+TReplaceResult ReplaceFileContentWithResult(const std::string& fileName,
+                                            const std::vector<std::string_view>& pieces) {
     if (fileName.empty()) {
-        return false;
+        return TReplaceResult::NotWritable;
     }
     const std::string target = ResolveTarget(fileName);
-    mode_t mode = 0644;
     struct stat st {};
-    if (::stat(target.c_str(), &st) == 0) {
+    const bool exists = ::stat(target.c_str(), &st) == 0;
+    if (exists) {
         if (!S_ISREG(st.st_mode)) {
-            return false;
+            return TReplaceResult::NotWritable;
         }
         // Root may write anything, so the permission bits themselves decide what "read-only" means.
         if ((st.st_mode & 0222) == 0 || ::access(target.c_str(), W_OK) != 0) {
-            return false;
+            return TReplaceResult::NotWritable;
         }
-        mode = st.st_mode & 07777;
     }
 
     std::string temp = target + ".XXXXXX";
     TUniqueFd fd(::mkstemp(temp.data()));
     if (fd.Get() < 0) {
-        return false;
+        return TReplaceResult::NotWritable;
     }
-    bool ok = ::fchmod(fd.Get(), mode) == 0 && WriteAll(fd.Get(), content) && ::fdatasync(fd.Get()) == 0;
+    if (exists) {
+        [[maybe_unused]] int owned = ::fchown(fd.Get(), st.st_uid, st.st_gid);
+    }
+    bool ok = ::fchmod(fd.Get(), exists ? (st.st_mode & 07777) : 0644) == 0 && WriteAll(fd.Get(), pieces) &&
+              ::fdatasync(fd.Get()) == 0;
     ok = fd.Reset() && ok;
     if (!ok || ::rename(temp.c_str(), target.c_str()) != 0) {
         ::unlink(temp.c_str());
-        return false;
+        return TReplaceResult::WriteFailed;
     }
-    return true;
+    return TReplaceResult::Ok;
 }
 
 std::optional<std::string> ReadFileContent(const std::string& fileName) {

@@ -2,6 +2,7 @@
 
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace sw {
@@ -10,6 +11,19 @@ namespace sw {
 // survives any failure or crash. False when the file is read-only or its folder cannot be written.
 // A symbolic link is followed: the file it names is replaced.
 bool ReplaceFileContent(const std::string& fileName, const std::string& content);
+
+enum class TReplaceResult {
+    Ok,
+    NotWritable, // read-only file, not a regular file, or no temporary file could be made beside it
+    WriteFailed, // writing, syncing or renaming failed; the old content is untouched
+};
+// The same with the reason of a failure. The new file keeps the old one's permissions and, where the
+// process may set it, its owner.
+TReplaceResult ReplaceFileContentWithResult(const std::string& fileName,
+                                            const std::vector<std::string_view>& pieces);
+
+// The same, with the content given as pieces written one after the other (no copy into one buffer).
+bool ReplaceFileContent(const std::string& fileName, const std::vector<std::string_view>& pieces);
 
 // The whole content of a regular file; nothing when it is missing or unreadable.
 std::optional<std::string> ReadFileContent(const std::string& fileName);

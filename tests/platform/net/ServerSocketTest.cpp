@@ -1,6 +1,9 @@
 #include "platform/net/ServerSocket.h"
 
 #include <QCoreApplication>
+#include <QEventLoop>
+#include <QSocketNotifier>
+#include <QTimer>
 #include <arpa/inet.h>
 #include <chrono>
 #include <cstring>
@@ -9,6 +12,7 @@
 #include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <poll.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 
 namespace sw {
@@ -211,6 +215,46 @@ TEST_F(ServerSocketTest, AConnectionClosedInsideItsConnectEventIsReportedGone) {
     EXPECT_EQ(Connects, 1);
     char byte;
     EXPECT_EQ(::recv(viewer.Get(), &byte, 1, 0), 0);
+}
+
+// Out of descriptors, the listening socket stays readable; accepting must pause instead of spinning
+// the main thread, and resume once descriptors are free again.
+TEST_F(ServerSocketTest, RunningOutOfDescriptorsPausesAcceptingWithoutSpinning) {
+    std::vector<TUniqueFd> viewers;
+    for (int i = 0; i < 10; ++i) {
+        viewers.push_back(Connect());
+    }
+    {
+        // UBSan's vptr check reads memory through a pipe the first time it meets a type, which fails
+        // without free descriptors; meeting QSocketNotifier now caches the check.
+        QSocketNotifier warm(static_cast<qintptr>(viewers.front().Get()), QSocketNotifier::Read);
+        warm.setEnabled(false);
+    }
+    rlimit original{};
+    ASSERT_EQ(::getrlimit(RLIMIT_NOFILE, &original), 0);
+    rlimit tight = original;
+    tight.rlim_cur = static_cast<rlim_t>(OpenDescriptors()) + 2;
+    ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &tight), 0);
+
+    auto cpuMs = [] {
+        rusage usage{};
+        ::getrusage(RUSAGE_SELF, &usage);
+        return (usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) * 1000.0 +
+               (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1000.0;
+    };
+    const double before = cpuMs();
+    QEventLoop idle; // sleeps until an event arrives, unlike Settle's polling
+    QTimer::singleShot(1000, &idle, &QEventLoop::quit);
+    idle.exec();
+    const double spent = cpuMs() - before;
+    const size_t acceptedWhileExhausted = Server.ConnectionCount();
+    ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &original), 0);
+
+    EXPECT_LT(acceptedWhileExhausted, 10u) << "the limit never bit";
+    // A spinning loop would burn the whole second; a paused one wakes ten times.
+    EXPECT_LT(spent, 500.0);
+    EXPECT_TRUE(WaitFor([&] { return Server.ConnectionCount() == 10; }));
+    EXPECT_EQ(Connects, 10);
 }
 
 } // namespace

@@ -197,6 +197,24 @@ TEST(IniFileTest, FileKilledMidWriteKeepsItsOldContent) {
     EXPECT_EQ(ReadFile(path), old);
 }
 
+TEST(AtomicFileTest, WritesManyPiecesInOrder) {
+    TTempDir dir;
+    std::vector<std::string> texts;
+    std::vector<std::string_view> pieces;
+    std::string expected;
+    for (int i = 0; i < 3000; ++i) {
+        texts.push_back(i % 7 == 0
+                            ? std::string()
+                            : std::string(static_cast<size_t>(i % 50), static_cast<char>('a' + i % 26)));
+    }
+    for (const std::string& text : texts) {
+        pieces.emplace_back(text);
+        expected += text;
+    }
+    ASSERT_TRUE(ReplaceFileContent(dir.File("pieces"), pieces));
+    EXPECT_EQ(ReadFile(dir.File("pieces")), expected);
+}
+
 TEST(AtomicFileTest, ReplacesThroughASymlinkAndKeepsTheMode) {
     TTempDir dir;
     const std::string target = dir.File("real.log");

@@ -139,12 +139,6 @@ TEST(MemoryStreamTest, EmptyingKeepsTheMemoryAndWritesLandAtThePosition) {
     stream.Write("x", 1);
     ASSERT_EQ(stream.StreamSize(), 7u);
     EXPECT_EQ(std::string(reinterpret_cast<const char*>(stream.Memory()), 7), std::string("abc\0\0\0x", 7));
-    EXPECT_EQ(stream.Seek(-100, TStream::soCurrent), 0);
-    char buffer[8] = {};
-    EXPECT_EQ(stream.Read(buffer, 8), 7);
-    EXPECT_EQ(stream.Read(buffer, 8), 0);
-    EXPECT_TRUE(stream.SetSize(2));
-    EXPECT_EQ(stream.Position(), 2);
 }
 
 } // namespace

@@ -81,22 +81,6 @@ TEST_P(JpegConverterTest, DecodesBackToTheSourceUprightAtEveryQuality) {
     }
 }
 
-TEST_P(JpegConverterTest, QualityOutsideItsRangeIsTakenAsTheNearestEnd) {
-    const TBitmap source = PatternBitmap(160, 120);
-    TJpegConverter converter;
-    TMemoryStream low;
-    TMemoryStream one;
-    converter.Quality = -5;
-    ASSERT_TRUE(converter.Convert(source, low));
-    converter.Quality = 1;
-    ASSERT_TRUE(converter.Convert(source, one));
-    ASSERT_EQ(low.StreamSize(), one.StreamSize());
-    EXPECT_EQ(std::memcmp(low.Memory(), one.Memory(), low.StreamSize()), 0);
-    converter.Quality = 500;
-    TMemoryStream high;
-    EXPECT_TRUE(converter.Convert(source, high));
-}
-
 TEST_P(JpegConverterTest, GreyPicturesBecomeColourJpegsOfTheSameGrey) {
     TBitmap grey;
     ASSERT_TRUE(grey.SetSize(322, 100, 8));

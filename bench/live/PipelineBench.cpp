@@ -11,9 +11,11 @@
 #include "video/VideoImageStream.h"
 #include "video/VideoThread.h"
 
+#include "shared/RatioReporter.h"
 #include <QCoreApplication>
 #include <QGuiApplication>
 #include <QTemporaryDir>
+
 #include <benchmark/benchmark.h>
 #include <jpeglib.h>
 #include <turbojpeg.h>
@@ -270,23 +272,7 @@ void Register(TSize size) {
     }
 }
 
-class TRatioReporter : public benchmark::ConsoleReporter {
-public:
-    void ReportRuns(const std::vector<Run>& runs) override {
-        for (const Run& run : runs) {
-            // The fastest repetition: the machine is shared, and other work only ever adds time.
-            if (!run.error_occurred && run.run_type == Run::RT_Iteration) {
-                const double time = run.GetAdjustedCPUTime();
-                auto [entry, added] = Times.emplace(run.run_name.function_name, time);
-                if (!added) {
-                    entry->second = std::min(entry->second, time);
-                }
-            }
-        }
-        ConsoleReporter::ReportRuns(runs);
-    }
-    std::map<std::string, double> Times;
-};
+using TRatioReporter = sw::bench::TRatioReporter;
 
 } // namespace
 

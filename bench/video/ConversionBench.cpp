@@ -6,6 +6,8 @@
 #include "video/YuvReference.h"
 #include "video/YuvRows.h"
 
+#include "shared/RatioReporter.h"
+
 #include <benchmark/benchmark.h>
 #include <jpeglib.h>
 #include <libyuv.h>
@@ -184,23 +186,7 @@ void Register(const TCase& c) {
     })->Unit(benchmark::kMicrosecond);
 }
 
-class TRatioReporter : public benchmark::ConsoleReporter {
-public:
-    void ReportRuns(const std::vector<Run>& runs) override {
-        for (const Run& run : runs) {
-            // The fastest repetition: the machine is shared, and other work only ever adds time.
-            if (!run.error_occurred && run.run_type == Run::RT_Iteration) {
-                double time = run.GetAdjustedCPUTime();
-                auto [entry, added] = Times.emplace(run.run_name.function_name, time);
-                if (!added) {
-                    entry->second = std::min(entry->second, time);
-                }
-            }
-        }
-        ConsoleReporter::ReportRuns(runs);
-    }
-    std::map<std::string, double> Times;
-};
+using TRatioReporter = sw::bench::TRatioReporter;
 
 } // namespace
 

@@ -43,8 +43,8 @@ private:
 
     TUniqueFd FSocket;
     std::string FRemoteAddress;
-    TUniqueFd FWake;       // eventfd written by Terminate
-    int FServerWake = -1;  // the server's eventfd, told when this thread has finished
+    TUniqueFd FWake;      // eventfd written by Terminate
+    int FServerWake = -1; // the server's eventfd, told when this thread has finished
     std::atomic<bool> FTerminated{false};
     std::atomic<bool> FFinished{false};
     std::thread FThread;

@@ -13,6 +13,7 @@
 #include "engine/BroadcastController.h"
 #include "engine/Clients.h"
 #include "engine/DataModuleMain.h"
+#include "engine/ProgramLifecycle.h"
 #include "platform/capture/TestPatternDriver.h"
 #include "video/JpegConverter.h"
 
@@ -235,15 +236,12 @@ int main(int argc, char** argv) {
 
     QGuiApplication application(argc, argv);
     LoadIjl();
-    auto configuration = std::make_unique<TConfiguration>(ini);
-    SetConfiguration(configuration.get());
-    configuration->Reload();
-    auto clients = std::make_unique<TClients>(ini);
-    SetClients(clients.get());
-    auto engine = std::make_unique<TDataModuleMain>(dir + "/streamwright.log");
+    auto program = std::make_unique<TProgramLifecycle>(ini);
+    program->CreateEngine();
+    TDataModuleMain* engine = &program->Engine();
     engine->ServerSocketVideo.BindAddress = "127.0.0.1";
-    auto controller = std::make_unique<TBroadcastController>(*engine);
-    controller->Create();
+    TBroadcastController* controller = &program->Controller();
+    TConfiguration* configuration = &program->Configuration();
     while (!controller->DevicesInitialized()) {
         QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
     }
@@ -259,13 +257,7 @@ int main(int argc, char** argv) {
         configuration->Video().SetBufferSize(bufferKB);
         ok = RunPass(*controller, *engine, options, bufferKB) && ok;
     }
-    controller->Destroy();
-    controller.reset();
-    engine.reset();
-    SetClients(nullptr);
-    clients.reset();
-    SetConfiguration(nullptr);
-    configuration.reset();
+    program.reset();
     UnloadIjl();
     std::system(("rm -rf '" + dir + "'").c_str());
 

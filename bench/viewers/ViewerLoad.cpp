@@ -8,6 +8,7 @@
 #include "config/Configuration.h"
 #include "engine/Clients.h"
 #include "engine/DataModuleMain.h"
+#include "engine/ProgramLifecycle.h"
 
 #include <QCoreApplication>
 #include <QTemporaryDir>
@@ -411,14 +412,11 @@ int main(int argc, char** argv) {
         std::fputs("[Video]\r\nPort=0\r\n[Audio]\r\nPort=0\r\n[Web]\r\nEnabled=0\r\n", f);
         std::fclose(f);
     }
-    auto configuration = std::make_unique<TConfiguration>(ini);
-    SetConfiguration(configuration.get());
-    configuration->Reload();
-    auto clients = std::make_unique<TClients>(ini);
-    SetClients(clients.get());
+    TProgramLifecycle program(ini);
     int exitCode = 0;
     {
-        TDataModuleMain engine(ChangeFileExt(ini, ".log"));
+        program.CreateEngine();
+        TDataModuleMain& engine = program.Engine();
         engine.ServerSocketVideo.BindAddress = "127.0.0.1";
         engine.ServerSocketAudio.BindAddress = "127.0.0.1";
         engine.StartServers();
@@ -428,7 +426,8 @@ int main(int argc, char** argv) {
         bare.Open();
 
         TLoad load(engine, bare, options);
-        engine.OnLogRecorded = [&](const TAMLog& entry) { ++load.Messages[entry.Message]; };
+        QObject::connect(&engine, &TDataModuleMain::LogRecorded, &application,
+                         [&load](const TAMLog& entry) { ++load.Messages[entry.Message]; });
         bare.OnClientConnect = [&](TServerClientSocket&) { ++load.BareConnects; };
         bare.OnClientDisconnect = [&](TServerClientSocket&) { ++load.BareDisconnects; };
 
@@ -463,13 +462,10 @@ int main(int argc, char** argv) {
         load.Probing = false;
         probe.join();
         QCoreApplication::sendPostedEvents();
-        engine.OnLogRecorded = nullptr;
+        QObject::disconnect(&engine, &TDataModuleMain::LogRecorded, &application, nullptr);
         exitCode = load.Failed ? 1 : 0;
         std::printf("\n%s\n", load.Failed ? "FAILED" : "all checks passed");
+        program.DestroyEngine();
     }
-    SetClients(nullptr);
-    clients.reset();
-    SetConfiguration(nullptr);
-    configuration.reset();
     return exitCode;
 }

@@ -28,16 +28,16 @@ extern "C" void HandleSignal(int signal) {
 THeadlessRunner::THeadlessRunner(TDataModuleMain& engine, TBroadcastController& controller,
                                  bool startBroadcast)
     : FEngine(engine), FController(controller), FStartBroadcast(startBroadcast) {
-    FEngine.OnLogRecorded = [](const TAMLog& entry) {
+    connect(&FEngine, &TDataModuleMain::LogRecorded, this, [](const TAMLog& entry) {
         std::fprintf(stderr, "%s\n", FormatConsoleLine(entry).c_str());
         std::fflush(stderr);
-    };
-    FController.OnDevicesInitialized = [this] { OnDevicesInitialized(); };
+    });
+    connect(&FController, &TBroadcastController::InitializedDevices, this,
+            [this] { OnDevicesInitialized(); });
 }
 
+// The engine may already be gone; the connections end with this object.
 THeadlessRunner::~THeadlessRunner() {
-    FEngine.OnLogRecorded = nullptr;
-    FController.OnDevicesInitialized = nullptr;
     if (FSignalNotifier) {
         std::signal(SIGINT, SIG_DFL);
         std::signal(SIGTERM, SIG_DFL);

@@ -2,10 +2,10 @@
 #include "app/OneShotCommands.h"
 #include "config/Configuration.h"
 #include "engine/BroadcastController.h"
-#include "engine/Clients.h"
 #include "engine/DataModuleMain.h"
 #include "engine/EngineApplication.h"
 #include "engine/JpegLibrary.h"
+#include "engine/ProgramLifecycle.h"
 #include "platform/shell/VersionInfo.h"
 #include "video/JpegConverter.h"
 
@@ -117,12 +117,7 @@ int main(int argc, char** argv) {
 
     const std::string iniFile =
         options.IniFile.empty() ? ChangeFileExt(ExecutablePath(), ".ini") : options.IniFile;
-    auto configuration = std::make_unique<TConfiguration>(iniFile);
-    SetConfiguration(configuration.get());
-    configuration->Reload();
-    configuration->StoreRunTimeValues();
-    auto clients = std::make_unique<TClients>(iniFile);
-    SetClients(clients.get());
+    TProgramLifecycle program(iniFile);
 
     if (!std::getenv("DISPLAY") && !std::getenv("WAYLAND_DISPLAY") && !std::getenv("QT_QPA_PLATFORM")) {
         ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
@@ -136,21 +131,11 @@ int main(int argc, char** argv) {
     int exitCode;
     {
         TEngineApplication<QGuiApplication> application(argc, argv);
-        auto engine = std::make_unique<TDataModuleMain>(ChangeFileExt(iniFile, ".log"));
-        auto controller = std::make_unique<TBroadcastController>(*engine);
-        auto runner = std::make_unique<THeadlessRunner>(*engine, *controller, options.Start);
-        runner->InstallSignalHandlers();
-        controller->Create();
+        program.CreateEngine();
+        THeadlessRunner runner(program.Engine(), program.Controller(), options.Start);
+        runner.InstallSignalHandlers();
         exitCode = application.exec();
-        controller->Destroy();
-        engine->FlushLog();
-        runner.reset();
-        controller.reset();
-        engine.reset();
+        program.DestroyEngine();
     }
-    SetClients(nullptr);
-    clients.reset();
-    SetConfiguration(nullptr);
-    configuration.reset();
     return exitCode;
 }

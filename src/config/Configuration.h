@@ -129,7 +129,7 @@ public:
     void SetAlignment(int32_t value) { SetInteger(1, value); }
     int32_t AlignmentVertical() const { return GetInteger(2); }
     void SetAlignmentVertical(int32_t value) { SetInteger(2, value); }
-    // 0x00BBGGRR.
+    // 0x00BBGGRR, or 0xFF0000nn for a system colour.
     int32_t Color() const { return GetInteger(3); }
     void SetColor(int32_t value) { SetInteger(3, value); }
     int32_t Size() const { return GetInteger(4); }

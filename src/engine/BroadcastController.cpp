@@ -1,11 +1,14 @@
 #include "engine/BroadcastController.h"
 
 #include "config/Configuration.h"
+#include "engine/Clients.h"
 #include "engine/DataModuleMain.h"
 #include "engine/EngineApplication.h"
 #include "log/LogPost.h"
+#include "platform/shell/OperatorPrompts.h"
 
 #include <cstdio>
+#include <exception>
 
 namespace sw {
 
@@ -39,43 +42,80 @@ TBroadcastController::TBroadcastController(TDataModuleMain& engine, QObject* par
     : QObject(parent), FEngine(engine), FCapture(std::make_unique<TCaptureControl>(engine.MessageWindow())),
       FAudioSink(std::make_unique<TEngineAudioSink>(engine)),
       FAudio(std::make_unique<TAudioCapture>(Configuration().Audio(), engine.MessageWindow(), *FAudioSink)) {
-    Devices.VideoReady = [this] { return FCapture->VideoState() != vsNone; };
+    Devices.VideoState = [this] { return FCapture->VideoState(); };
+    Devices.AudioState = [this] { return FAudio->AudioState(); };
+    Devices.DriverCaps = [this] { return FCapture->DriverCaps(); };
     Devices.InitializeVideo = [this] { FCapture->InitializeVideo(); };
     Devices.FinalizeVideo = [this] { FCapture->FinalizeVideo(); };
-    Devices.StartVideo = [this] {
-        const bool ok = FCapture->StartVideo();
-        if (FCapture->VideoState() == vsRunning) {
-            FTimerVideo.start();
-        }
-        return ok;
-    };
-    Devices.StopVideo = [this] {
-        FTimerVideo.stop();
-        FCapture->StopVideo();
-    };
-    Devices.AudioReady = [this] { return FAudio->AudioState() != AudioIdle; };
+    Devices.StartVideo = [this] { return FCapture->StartVideo(); };
+    Devices.StopVideo = [this] { FCapture->StopVideo(); };
     Devices.InitializeAudio = [this] { FAudio->InitializeAudio(); };
     Devices.FinalizeAudio = [this] { FAudio->FinalizeAudio(); };
     Devices.StartAudioCapture = [this] { return FAudio->StartAudioCapture(); };
     Devices.StopAudioCapture = [this] { FAudio->StopAudioCapture(); };
+    Devices.VideoSourceDialog = [this] { FCapture->VideoSourceDialog(); };
+    Devices.VideoFormatDialog = [this] { FCapture->VideoFormatDialog(); };
+    Devices.VideoCompressionDialog = [this] { FCapture->VideoCompressionDialog(); };
+    Devices.VideoDisplayDialog = [this] { FCapture->VideoDisplayDialog(); };
+    Devices.AudioCompressionDialog = [this] { FAudio->ChooseAudioFormat(); };
     FCapture->SetVideoServer(&engine);
     FTimerVideo.setInterval(kTimerVideoIntervalMs);
     connect(&FTimerVideo, &QTimer::timeout, this, [this] { TimerVideoTimer(); });
 }
 
-void TBroadcastController::TimerVideoTimer() {
-    char text[64];
-    std::snprintf(text, sizeof text, "%.1f fps", FrameRate());
-    FFrameRateText = text;
-    if (OnFrameRate) {
-        OnFrameRate();
-    }
-}
-
 TBroadcastController::~TBroadcastController() {
+    Destroy();
     if (FEngine.MainWindow() == this) {
         FEngine.SetMainWindow(nullptr);
     }
+}
+
+TVideoState TBroadcastController::VideoState() const {
+    return Devices.VideoState ? Devices.VideoState() : vsNone;
+}
+
+TAudioState TBroadcastController::AudioState() const {
+    return Devices.AudioState ? Devices.AudioState() : AudioIdle;
+}
+
+TCapDriverCaps TBroadcastController::DriverCaps() const {
+    return Devices.DriverCaps ? Devices.DriverCaps() : TCapDriverCaps{};
+}
+
+void TBroadcastController::Run(const std::function<void()>& hook) {
+    if (hook) {
+        hook();
+    }
+}
+
+void TBroadcastController::NoteDeviceStates() {
+    const TVideoState video = VideoState();
+    if (video != FReportedVideoState) {
+        FReportedVideoState = video;
+        // The frame rate display runs exactly while video does.
+        if (video == vsRunning) {
+            FTimerVideo.start();
+        } else {
+            FTimerVideo.stop();
+        }
+        Q_EMIT VideoStateChanged(video);
+    }
+    const TAudioState audio = AudioState();
+    if (audio != FReportedAudioState) {
+        FReportedAudioState = audio;
+        Q_EMIT AudioStateChanged(audio);
+    }
+}
+
+void TBroadcastController::SetFrameRateText(const std::string& text) {
+    FFrameRateText = text;
+    Q_EMIT FrameRateChanged(FFrameRateText);
+}
+
+void TBroadcastController::TimerVideoTimer() {
+    char text[64];
+    std::snprintf(text, sizeof text, "%.1f fps", FrameRate());
+    SetFrameRateText(text);
 }
 
 void TBroadcastController::Create() {
@@ -96,26 +136,24 @@ void TBroadcastController::Destroy() {
     if (CanStop()) {
         Stop();
     }
-    if (Devices.FinalizeAudio) {
-        Devices.FinalizeAudio();
-    }
-    if (Devices.FinalizeVideo) {
-        Devices.FinalizeVideo();
-    }
+    Run(Devices.FinalizeAudio);
+    Run(Devices.FinalizeVideo);
+    NoteDeviceStates();
 }
 
 bool TBroadcastController::event(QEvent* event) {
-    const int type = static_cast<int>(event->type());
-    switch (type) {
+    switch (static_cast<int>(event->type())) {
     case WM_INITIALIZEDEVICES:
         InitializeDevices();
         return true;
     case WM_CONNECTIONSCHANGED:
+        Q_EMIT ConnectionsChanged();
+        return true;
     case WM_LOGCHANGED:
+        Q_EMIT LogChanged();
+        return true;
     case WM_SYSTEMINFOCHANGED:
-        if (OnWindowMessage) {
-            OnWindowMessage(type);
-        }
+        Q_EMIT SystemInfoChanged();
         return true;
     default:
         return QObject::event(event);
@@ -124,16 +162,16 @@ bool TBroadcastController::event(QEvent* event) {
 
 void TBroadcastController::InitializeDevices() {
     TConfiguration& config = Configuration();
-    if (config.Video().Device() >= 0 && Devices.InitializeVideo) {
-        Devices.InitializeVideo();
+    if (config.Video().Device() >= 0) {
+        Run(Devices.InitializeVideo);
+        NoteDeviceStates();
     }
-    if (config.Audio().Device() >= 0 && Devices.InitializeAudio) {
-        Devices.InitializeAudio();
+    if (config.Audio().Device() >= 0) {
+        Run(Devices.InitializeAudio);
+        NoteDeviceStates();
     }
     FDevicesInitialized = true;
-    if (OnDevicesInitialized) {
-        OnDevicesInitialized();
-    }
+    Q_EMIT InitializedDevices();
 }
 
 bool TBroadcastController::CanStart(std::string* reason) const {
@@ -141,15 +179,177 @@ bool TBroadcastController::CanStart(std::string* reason) const {
     TConfiguration& config = Configuration();
     if (FBroadcasting) {
         why = "the broadcast is already running";
-    } else if (config.Video().Enabled() && !(Devices.VideoReady && Devices.VideoReady())) {
+    } else if (config.Video().Enabled() && VideoState() == vsNone) {
         why = "video is enabled but no capture device is initialised";
-    } else if (config.Audio().Enabled() && !(Devices.AudioReady && Devices.AudioReady())) {
+    } else if (config.Audio().Enabled() && AudioState() == AudioIdle) {
         why = "audio is enabled but no sound input is prepared";
     }
     if (reason) {
         *reason = why;
     }
     return why.empty();
+}
+
+bool TBroadcastController::VideoDialogEnabled(int32_t TCapDriverCaps::*flag) const {
+    return !FBroadcasting && VideoState() == vsInitialized && (!flag || DriverCaps().*flag != 0);
+}
+
+bool TBroadcastController::ActionEnabled(TMainAction action, const std::string& selectedAddress) const {
+    switch (action) {
+    case TMainAction::Start:
+        return CanStart();
+    case TMainAction::Stop:
+        return CanStop();
+    case TMainAction::MenuVideo:
+    case TMainAction::MenuAudio:
+        return !FBroadcasting;
+    case TMainAction::VideoSource:
+        return VideoDialogEnabled(&TCapDriverCaps::fHasDlgVideoSource);
+    case TMainAction::VideoFormat:
+        return VideoDialogEnabled(&TCapDriverCaps::fHasDlgVideoFormat);
+    case TMainAction::VideoDisplay:
+        return VideoDialogEnabled(&TCapDriverCaps::fHasDlgVideoDisplay);
+    case TMainAction::VideoCompression:
+        return VideoDialogEnabled(nullptr);
+    case TMainAction::AudioCompression:
+        return !FBroadcasting && AudioState() == AudioReady;
+    case TMainAction::ClientBlocked:
+    case TMainAction::ClientDisconnect: {
+        const TClient* client =
+            selectedAddress.empty() || !ClientsExists() ? nullptr : Clients().Find(selectedAddress, false);
+        return client && (action == TMainAction::ClientBlocked || client->Connections() > 0);
+    }
+    case TMainAction::LogClear:
+    case TMainAction::LogEmail:
+        return !FEngine.LogLines().empty();
+    default:
+        return true;
+    }
+}
+
+bool TBroadcastController::ActionChecked(TMainAction action, const std::string& selectedAddress) const {
+    switch (action) {
+    case TMainAction::VideoEnabled:
+        return Configuration().Video().Enabled();
+    case TMainAction::AudioEnabled:
+        return Configuration().Audio().Enabled();
+    case TMainAction::ClientBlocked: {
+        const TClient* client =
+            selectedAddress.empty() || !ClientsExists() ? nullptr : Clients().Find(selectedAddress, false);
+        return client && client->Blocked;
+    }
+    default:
+        return false;
+    }
+}
+
+bool TBroadcastController::Execute(TMainAction action, const std::string& selectedAddress) {
+    if (!ActionEnabled(action, selectedAddress)) {
+        return false;
+    }
+    TConfiguration& config = Configuration();
+    switch (action) {
+    case TMainAction::Start:
+        Start();
+        return true;
+    case TMainAction::Stop:
+        Stop();
+        return true;
+    case TMainAction::Email:
+        FEngine.EmailLink();
+        return true;
+    case TMainAction::Html:
+        FEngine.UpdateViewerPage();
+        return true;
+    case TMainAction::VideoEnabled:
+        // A running broadcast keeps what it started with; the setting counts from the next Start.
+        config.Video().SetEnabled(!config.Video().Enabled());
+        return true;
+    case TMainAction::AudioEnabled:
+        config.Audio().SetEnabled(!config.Audio().Enabled());
+        return true;
+    case TMainAction::VideoSource:
+        Run(Devices.VideoSourceDialog);
+        break;
+    case TMainAction::VideoFormat:
+        Run(Devices.VideoFormatDialog);
+        break;
+    case TMainAction::VideoCompression:
+        Run(Devices.VideoCompressionDialog);
+        break;
+    case TMainAction::VideoDisplay:
+        Run(Devices.VideoDisplayDialog);
+        break;
+    case TMainAction::AudioCompression:
+        Run(Devices.AudioCompressionDialog);
+        break;
+    case TMainAction::ClientDisconnect:
+        DisconnectClient(selectedAddress);
+        return true;
+    case TMainAction::ClientBlocked:
+        ToggleClientBlocked(selectedAddress);
+        return true;
+    case TMainAction::LogClear:
+        FEngine.ClearLog();
+        return true;
+    case TMainAction::LogEmail:
+        FEngine.EmailLog();
+        return true;
+    case TMainAction::ConfigurationEmail:
+        FEngine.EmailConfiguration();
+        return true;
+    default:
+        return false;
+    }
+    NoteDeviceStates();
+    return true;
+}
+
+void TBroadcastController::ToggleClientBlocked(const std::string& address) {
+    const bool block = !ActionChecked(TMainAction::ClientBlocked, address);
+    try {
+        if (block) {
+            Clients().Block(address);
+            FEngine.Log(llWarning, lmClientBlock, Now(), address);
+        } else {
+            Clients().Unblock(address);
+            FEngine.Log(llInformation, lmClientUnblock, Now(), address);
+        }
+    } catch (const std::exception& e) {
+        // The settings file could not be written; the registry keeps the new state in memory.
+        FEngine.ApplicationEventsException(e.what());
+    }
+    PostWindowMessage(this, WM_CONNECTIONSCHANGED);
+}
+
+void TBroadcastController::DisconnectClient(const std::string& address) {
+    if (Prompts().Confirm("Disconnect " + address + "?")) {
+        FEngine.DisconnectClient(address);
+    }
+}
+
+bool TBroadcastController::ChooseVideoDevice(int index) {
+    TVideoConfiguration& video = Configuration().Video();
+    if (FBroadcasting || index < 0 || index >= video.DeviceCount()) {
+        return false;
+    }
+    video.SetDevice(index);
+    Run(Devices.FinalizeVideo);
+    Run(Devices.InitializeVideo);
+    NoteDeviceStates();
+    return true;
+}
+
+bool TBroadcastController::ChooseAudioDevice(int index) {
+    TAudioConfiguration& audio = Configuration().Audio();
+    if (FBroadcasting || index < 0 || index >= audio.DeviceCount()) {
+        return false;
+    }
+    audio.SetDevice(index);
+    Run(Devices.FinalizeAudio);
+    Run(Devices.InitializeAudio);
+    NoteDeviceStates();
+    return true;
 }
 
 bool TBroadcastController::Start() {
@@ -181,29 +381,33 @@ bool TBroadcastController::Start() {
     }
     if (FBroadcasting) {
         FBroadcasting = Devices.StartVideo ? Devices.StartVideo() : true;
+        NoteDeviceStates();
     }
     if (FBroadcasting) {
         FBroadcasting = Devices.StartAudioCapture ? Devices.StartAudioCapture() : true;
+        NoteDeviceStates();
     }
     if (!FBroadcasting) {
         Stop();
+    } else if (!FReportedBroadcasting) {
+        FReportedBroadcasting = true;
+        Q_EMIT BroadcastingChanged(true);
     }
     return FBroadcasting;
 }
 
 void TBroadcastController::Stop() {
     FBroadcasting = false;
-    if (Devices.StopAudioCapture) {
-        Devices.StopAudioCapture();
-    }
-    if (Devices.StopVideo) {
-        Devices.StopVideo();
-    }
+    Run(Devices.StopAudioCapture);
+    Run(Devices.StopVideo);
+    NoteDeviceStates();
     FEngine.StopServers();
-    FFrameRateText = "0.0 fps";
-    if (OnStopped) {
-        OnStopped();
+    SetFrameRateText("0.0 fps");
+    if (FReportedBroadcasting) {
+        FReportedBroadcasting = false;
+        Q_EMIT BroadcastingChanged(false);
     }
+    Q_EMIT Stopped();
     FEngine.Log(llInformation, lmStop, Now(), "");
 }
 

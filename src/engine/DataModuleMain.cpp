@@ -100,9 +100,7 @@ void TDataModuleMain::WriteLogEntry(const TAMLog& entry) {
     } else if (!FLogFlush.isActive()) {
         FLogFlush.start();
     }
-    if (OnLogRecorded) {
-        OnLogRecorded(entry);
-    }
+    Q_EMIT LogRecorded(entry);
     PostToMainWindow(WM_LOGCHANGED);
 }
 

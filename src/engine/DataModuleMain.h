@@ -23,22 +23,30 @@ namespace sw {
 // The engine: the three servers, the event log, the system information and the hidden message
 // window through which other threads hand log entries to the main thread.
 //
-// Threads and queues:
+// Threads, what they share and how each stops:
 // - main thread: this object, the video and audio servers (socket notifiers), their connection
-//   handlers, the client registry, SendAudio and the sending to viewers, the log, Start/Stop.
-// - the connect sound plays on a short-lived thread of its own (TSoundPlayer), joined by the next
-//   sound or by the engine's destruction; it shares nothing with the main thread but a stop flag.
-// - other threads (video thread, web accepting and connection threads) only post TAMLog records to
-//   MessageWindow(); the record travels inside the posted event and is freed by whoever holds it.
-// - the video thread ("video", TVideoThread) only paces grabs: each is a synchronous request that the
-//   capture window runs on the main thread, where the frame is encoded and SendFrame offers it to the
-//   video viewers. StopVideo ends it while serving those requests (a plain join would deadlock
-//   against a grab in progress); Stop runs it before the servers close.
-// - the web server's accepting thread calls ServerSocketWebGetThread; StopServers joins every web
-//   thread before it returns.
-// - the sound input's capture thread ("sound", platform/sound) fills the queued capture buffers and
-//   posts one "buffer filled" event per buffer to the audio capture object on the main thread; its
-//   reset and stop wait until the thread has left its read, and its close joins it.
+//   handlers, the client registry, SendAudio and the sending to viewers, the log, Start/Stop, the
+//   capture window's frame handling, the sound input's buffers, the broadcast controller and the
+//   windows. Everything below reaches it only through posted events.
+// - "video" (TVideoThread) only paces grabs: each is a synchronous request that the capture window
+//   runs on the main thread, where the frame is encoded and SendFrame offers it to the video viewers.
+//   StopVideo ends it while serving those requests (a plain join would deadlock against a grab in
+//   progress); Stop runs it before the servers close.
+// - "sound" (platform/sound) fills the queued capture buffers and posts one "buffer filled" event per
+//   buffer to the audio capture object; its reset and stop wait until it has left its read, and the
+//   device's close joins it.
+// - "web-accept" calls ServerSocketWebGetThread for each connection, and each "web-conn" serves one
+//   connection, reading the settings under their lock and posting one log record per request;
+//   StopServers joins every web thread before it returns.
+// - "log-writer" (TLogFileWriter) writes snapshots of the shared log lines to the file; the main
+//   thread hands it a snapshot under its lock and never waits for it except in SaveLog, Stop and
+//   shutdown. It is joined when the log goes.
+// - "connect-sound" (TSoundPlayer) plays one connect sound and ends; it shares nothing but a stop
+//   flag, and the next sound or the engine's destruction joins it.
+// - Other threads hand log records to MessageWindow() only: the record travels inside the posted
+//   event (kEventLogEntry) and is freed by whoever holds it. Entries still queued when the engine is
+//   destroyed are recorded by FlushLog first.
+// The custom event numbers are in one table, platform/shell/CustomEvents.h.
 class TDataModuleMain : public QObject, public TVideoPacketSink {
     Q_OBJECT
 public:
@@ -59,9 +67,6 @@ public:
     void SetMainWindow(QObject* window) { FMainWindow = window; }
     QObject* MainWindow() const { return FMainWindow; }
     void PostToMainWindow(int message) const;
-
-    // Called for every recorded entry, after it joined LogLines (the headless program prints it).
-    std::function<void(const TAMLog&)> OnLogRecorded;
 
     bool Log(uint8_t level, uint8_t message, TDateTime time, const std::string& detail,
              const std::string& values = {});
@@ -119,6 +124,11 @@ public:
 
     TSoundPlayer& ConnectSoundPlayer() { return FConnectSound; }
 
+Q_SIGNALS:
+    // Every recorded entry, after it joined LogLines (the headless program prints it).
+    void LogRecorded(const TAMLog& entry);
+
+public:
     // Reports and the viewer page (Reports.cpp, ViewerPage.cpp).
     void BuildSystemInfo();
     void RenderSystemInfo(std::vector<std::string>& strings) const;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "log/LogTypes.h"
+#include "platform/shell/CustomEvents.h"
 
 #include <QEvent>
 #include <QObject>
@@ -13,12 +14,12 @@ namespace sw {
 
 // Window messages, delivered as posted Qt events whose type is the message number.
 enum TWindowMessage : int {
-    WM_USER = 1024,
-    WM_INITIALIZEDEVICES = WM_USER + 1,
-    WM_CONNECTIONSCHANGED = WM_USER + 2,
-    WM_LOGCHANGED = WM_USER + 3,
-    WM_SYSTEMINFOCHANGED = WM_USER + 4,
-    WM_LOGENTRY = WM_USER + 5,
+    WM_USER = kEventUserBase,
+    WM_INITIALIZEDEVICES = kEventInitializeDevices,
+    WM_CONNECTIONSCHANGED = kEventConnectionsChanged,
+    WM_LOGCHANGED = kEventLogChanged,
+    WM_SYSTEMINFOCHANGED = kEventSystemInfoChanged,
+    WM_LOGENTRY = kEventLogEntry,
 };
 
 // WM_LOGENTRY: carries one record; whoever holds the event owns the record.

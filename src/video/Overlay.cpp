@@ -1,6 +1,7 @@
 #include "video/Overlay.h"
 
 #include "config/Configuration.h"
+#include "platform/color/Colors.h"
 #include "platform/shell/VersionInfo.h"
 
 #include <QFontMetrics>
@@ -167,9 +168,7 @@ void TOverlayPainter::RenderLayer(const std::string& text, const TOverlaySetting
     {
         QPainter painter(&FLayer);
         painter.setFont(font);
-        const auto colour = static_cast<uint32_t>(settings.Color);
-        painter.setPen(QColor(static_cast<int>(colour & 0xFF), static_cast<int>((colour >> 8) & 0xFF),
-                              static_cast<int>((colour >> 16) & 0xFF)));
+        painter.setPen(ColorToQColor(settings.Color));
         painter.setBrush(Qt::NoBrush);
         painter.drawText(QPoint(-FLayerLeft, metrics.ascent() - FLayerTop), qtext);
     }

@@ -19,7 +19,7 @@ struct TOverlaySettings {
     int32_t Alignment = 0;         // 0 left, 1 centre, 2 right
     int32_t AlignmentVertical = 0; // 0 top, 1 centre, 2 bottom
     bool Time24Hour = false;
-    int32_t Color = 0; // 0x00BBGGRR
+    int32_t Color = 0; // 0x00BBGGRR, or 0xFF0000nn for a system colour
     int32_t Size = 8;  // points, on a 96 dpi bitmap
     std::string Font = "MS Sans Serif";
 

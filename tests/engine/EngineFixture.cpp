@@ -3,32 +3,28 @@
 namespace sw::test {
 
 void EngineFixture::SetUp() {
-    Config = std::make_unique<TConfiguration>(Dir.File("streamwright.ini"));
-    SetConfiguration(Config.get());
-    Config->Reload();
-    Config->StoreRunTimeValues();
+    Program = std::make_unique<TProgramLifecycle>(Dir.File("streamwright.ini"));
+    Config = &Program->Configuration();
     Config->BeginUpdate();
     Config->Video().SetPort(FreePort());
     Config->Audio().SetPort(FreePort());
     Config->Web().SetPort(FreePort());
     Config->Web().SetPath(Dir.Path());
     Config->EndUpdate();
-    Engine = std::make_unique<TDataModuleMain>(Dir.File("streamwright.log"));
-    Engine->OnLogRecorded = [this](const TAMLog& entry) { Recorded.push_back(entry); };
-    Controller = std::make_unique<TBroadcastController>(*Engine);
-    Controller->Create();
+    Program->CreateEngine();
+    Engine = &Program->Engine();
+    Controller = &Program->Controller();
+    QObject::connect(Engine, &TDataModuleMain::LogRecorded,
+                     [this](const TAMLog& entry) { Recorded.push_back(entry); });
     ASSERT_TRUE(ProcessEventsUntil([this] { return Controller->DevicesInitialized(); }));
     Settle();
 }
 
 void EngineFixture::TearDown() {
-    if (Controller) {
-        Controller->Destroy();
-    }
-    Controller.reset();
-    Engine.reset();
-    SetConfiguration(nullptr);
-    Config.reset();
+    Controller = nullptr;
+    Engine = nullptr;
+    Config = nullptr;
+    Program.reset();
 }
 
 std::vector<uint8_t> EngineFixture::RecordedMessages() const {

@@ -4,6 +4,7 @@
 #include "config/Configuration.h"
 #include "engine/BroadcastController.h"
 #include "engine/DataModuleMain.h"
+#include "engine/ProgramLifecycle.h"
 
 #include <gtest/gtest.h>
 #include <memory>
@@ -12,8 +13,8 @@
 
 namespace sw::test {
 
-// The real engine and broadcast controller on a settings file in a temporary folder, with free
-// video, audio and web ports.
+// The program as it starts, on a settings file in a temporary folder with free video, audio and
+// web ports: configuration, registry, engine and broadcast controller, devices initialised.
 class EngineFixture : public ::testing::Test {
 protected:
     void SetUp() override;
@@ -25,9 +26,10 @@ protected:
     void Settle(int ms = 50);
 
     TTempDir Dir;
-    std::unique_ptr<TConfiguration> Config;
-    std::unique_ptr<TDataModuleMain> Engine;
-    std::unique_ptr<TBroadcastController> Controller;
+    std::unique_ptr<TProgramLifecycle> Program;
+    TConfiguration* Config = nullptr;
+    TDataModuleMain* Engine = nullptr;
+    TBroadcastController* Controller = nullptr;
 };
 
 } // namespace sw::test

@@ -137,23 +137,6 @@ TEST_F(StartStopTest, ServerThatCannotListenIsAnExceptionAndStops) {
     EXPECT_FALSE(Engine->ServerSocketVideo.Active());
 }
 
-TEST_F(StartStopTest, EnablingRuleFollowsTheDevices) {
-    bool videoReady = false;
-    Controller->Devices.VideoReady = [&videoReady] { return videoReady; };
-    Config->Video().SetEnabled(true);
-    std::string reason;
-    EXPECT_FALSE(Controller->CanStart(&reason));
-    EXPECT_NE(reason.find("video"), std::string::npos);
-    videoReady = true;
-    EXPECT_TRUE(Controller->CanStart());
-    Config->Audio().SetEnabled(true);
-    Controller->Devices.AudioReady = [] { return false; };
-    EXPECT_FALSE(Controller->CanStart(&reason));
-    EXPECT_NE(reason.find("audio"), std::string::npos);
-    Config->Audio().SetEnabled(false);
-    EXPECT_TRUE(Controller->CanStart());
-}
-
 TEST_F(StartStopTest, TwoHundredCyclesLeakNoDescriptor) {
     Config->Web().SetEnabled(true);
     ASSERT_TRUE(Controller->Start());

@@ -112,11 +112,6 @@ public:
 using BroadcastVideoTest = EngineFixture;
 
 TEST_F(BroadcastVideoTest, StartSendsLiveFramesToAViewerAndStopEndsThemBeforeTheServers) {
-    TClients registry(Dir.File("streamwright.ini"));
-    SetClients(&registry);
-    struct TUnset {
-        ~TUnset() { SetClients(nullptr); }
-    } unset;
     const std::vector<std::string> names = Config->Video().DeviceNameList();
     const auto pattern = std::find(names.begin(), names.end(), kTestPatternName);
     ASSERT_NE(pattern, names.end());
@@ -137,7 +132,9 @@ TEST_F(BroadcastVideoTest, StartSendsLiveFramesToAViewerAndStopEndsThemBeforeThe
     ASSERT_EQ(stream[0], '\x01');
     ASSERT_EQ(stream[5], '\x02');
     int rateShown = 0;
-    Controller->OnFrameRate = [&rateShown] { ++rateShown; };
+    QObject counting;
+    QObject::connect(Controller, &TBroadcastController::FrameRateChanged, &counting,
+                     [&rateShown] { ++rateShown; });
     // The once-a-second timer shows the thread's rate.
     ASSERT_TRUE(ProcessEventsUntil([&] { return rateShown > 0; }, 3000));
     double rate = 0;

@@ -2,8 +2,10 @@
 
 #include "common/TestSupport.h"
 #include "config/Configuration.h"
+#include "engine/BroadcastController.h"
 #include "engine/Clients.h"
 #include "engine/DataModuleMain.h"
+#include "engine/ProgramLifecycle.h"
 #include "log/CommaText.h"
 
 #include <QCoreApplication>
@@ -18,23 +20,9 @@
 
 namespace sw::test {
 
-// Stands in for the main window: counts the messages the engine posts to it.
-class TMainWindowProbe : public QObject {
-public:
-    int ConnectionsChanged = 0;
-
-protected:
-    bool event(QEvent* e) override {
-        if (static_cast<int>(e->type()) == WM_CONNECTIONSCHANGED) {
-            ++ConnectionsChanged;
-            return true;
-        }
-        return QObject::event(e);
-    }
-};
-
 // The engine as the program runs it: a configuration on a temporary INI file, the client registry,
-// and the video and audio servers listening on 127.0.0.1 with ports the system chose.
+// the broadcast controller, and the video and audio servers listening on 127.0.0.1 with ports the
+// system chose.
 class TViewerFixture : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -46,14 +34,15 @@ protected:
     void TearDown() override { DestroyEngine(); }
 
     void CreateEngine() {
-        Config = std::make_unique<TConfiguration>(IniFile);
-        SetConfiguration(Config.get());
-        Config->Reload();
-        Registry = std::make_unique<TClients>(IniFile);
-        SetClients(Registry.get());
-        Engine = std::make_unique<TDataModuleMain>(ChangeFileExt(IniFile, ".log"));
-        Engine->SetMainWindow(&Window);
-        Engine->OnLogRecorded = [this](const TAMLog& entry) { Entries.push_back(entry); };
+        Program = std::make_unique<TProgramLifecycle>(IniFile);
+        Program->CreateEngine();
+        Config = &Program->Configuration();
+        Registry = &Program->Clients();
+        Engine = &Program->Engine();
+        QObject::connect(Engine, &TDataModuleMain::LogRecorded,
+                         [this](const TAMLog& entry) { Entries.push_back(entry); });
+        QObject::connect(&Program->Controller(), &TBroadcastController::ConnectionsChanged,
+                         [this] { ++Window.ConnectionsChanged; });
         Engine->ServerSocketVideo.BindAddress = "127.0.0.1";
         Engine->ServerSocketAudio.BindAddress = "127.0.0.1";
         Engine->StartServers();
@@ -67,15 +56,13 @@ protected:
     }
 
     void DestroyEngine() {
-        if (Engine) {
+        if (Program && Program->EngineExists()) {
             Engine->StopServers();
-            Engine->OnLogRecorded = nullptr;
-            Engine.reset();
         }
-        SetClients(nullptr);
-        Registry.reset();
-        SetConfiguration(nullptr);
-        Config.reset();
+        Engine = nullptr;
+        Registry = nullptr;
+        Config = nullptr;
+        Program.reset();
         QCoreApplication::sendPostedEvents();
     }
 
@@ -165,10 +152,14 @@ protected:
 
     TTempDir Dir;
     std::string IniFile;
-    std::unique_ptr<TConfiguration> Config;
-    std::unique_ptr<TClients> Registry;
-    std::unique_ptr<TDataModuleMain> Engine;
-    TMainWindowProbe Window;
+    std::unique_ptr<TProgramLifecycle> Program;
+    TConfiguration* Config = nullptr;
+    TClients* Registry = nullptr;
+    TDataModuleMain* Engine = nullptr;
+    // What the main window would see: the connections-changed notifications.
+    struct {
+        int ConnectionsChanged = 0;
+    } Window;
     std::vector<TAMLog> Entries;
     int VideoPort = 0;
     int AudioPort = 0;

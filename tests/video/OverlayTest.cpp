@@ -4,6 +4,8 @@
 
 #include <QFont>
 #include <QFontMetrics>
+#include <QGuiApplication>
+#include <QPalette>
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -232,6 +234,37 @@ TEST(OverlayPainterTest, ColourIsBlueGreenRedAndTheTopOfThePictureIsTheEndOfTheR
                                 bitmap.Bits());
         EXPECT_GT(firstChanged, bitmap.ImageBytes() / 2);
     }
+}
+
+// Regression: a system colour (0xFF0000nn) was drawn as the near-black RGB value 0x0000nn.
+TEST(OverlayPainterTest, ASystemColourIsDrawnInThePalettesColour) {
+    const QPalette saved = QGuiApplication::palette();
+    QPalette palette = saved;
+    palette.setColor(QPalette::Active, QPalette::Highlight, QColor(10, 200, 30));
+    QGuiApplication::setPalette(palette);
+    TOverlaySettings settings = Custom("MMMM");
+    settings.Font = "DejaVu Sans";
+    settings.Size = 24;
+    settings.Color = static_cast<int32_t>(0xFF00000Du); // the highlight colour
+    TBitmap bitmap = Blank(200, 100);
+    TOverlayPainter painter;
+    ASSERT_TRUE(painter.Draw(bitmap, settings.Custom, settings));
+    QGuiApplication::setPalette(saved);
+    int greenest = 0;
+    const uint8_t* pixel = nullptr;
+    for (int y = 0; y < bitmap.Height(); ++y) {
+        for (int x = 0; x < bitmap.Width(); ++x) {
+            const uint8_t* p = bitmap.ScanLine(y) + 3 * x;
+            if (p[1] > greenest) {
+                greenest = p[1];
+                pixel = p;
+            }
+        }
+    }
+    ASSERT_NE(pixel, nullptr) << "nothing was drawn in a visible colour";
+    EXPECT_EQ(pixel[0], 30);
+    EXPECT_EQ(pixel[1], 200);
+    EXPECT_EQ(pixel[2], 10);
 }
 
 TEST(OverlayPainterTest, GreyBitmapsAndTextsLargerThanTheFrameAreClipped) {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "platform/capture/CaptureDriver.h"
+#include "platform/shell/CustomEvents.h"
 
 #include <QEvent>
 #include <QObject>
@@ -103,7 +104,7 @@ private:
         bool Woken = false;
     };
 
-    static constexpr int kServeEvent = QEvent::User + 500;
+    static constexpr int kServeEvent = kEventCaptureServe;
 
     bool OnOwnerThread() const { return std::this_thread::get_id() == FOwner; }
     // Runs body on the owner thread and returns its result; the default value when the window went away.

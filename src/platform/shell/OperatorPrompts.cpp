@@ -20,6 +20,11 @@ const char* KindName(TMessageKind kind) {
     return "Information";
 }
 
+void Canceled(const std::string& title) {
+    std::fprintf(stderr, "[Dialog] %s -> Canceled\n", title.c_str());
+    std::fflush(stderr);
+}
+
 } // namespace
 
 void TConsolePrompts::ShowMessage(const std::string& text, TMessageKind kind) {
@@ -35,15 +40,28 @@ bool TConsolePrompts::Confirm(const std::string& text) {
 
 std::optional<int> TConsolePrompts::ChooseItem(const std::string& title, const std::string&,
                                                const std::vector<std::string>&, int) {
-    std::fprintf(stderr, "[Dialog] %s -> Canceled\n", title.c_str());
-    std::fflush(stderr);
+    Canceled(title);
     return std::nullopt;
 }
 
 bool TConsolePrompts::EditValues(const std::string& title, std::vector<TValueField>&) {
-    std::fprintf(stderr, "[Dialog] %s -> Canceled\n", title.c_str());
-    std::fflush(stderr);
+    Canceled(title);
     return false;
+}
+
+std::optional<std::string> TConsolePrompts::ChooseOpenFile(const TOpenFileRequest& request) {
+    Canceled(request.Title);
+    return std::nullopt;
+}
+
+std::optional<std::string> TConsolePrompts::BrowseForFolder(const TBrowseRequest& request) {
+    Canceled(request.Title);
+    return std::nullopt;
+}
+
+std::optional<int32_t> TConsolePrompts::ChooseColor(int32_t) {
+    Canceled("Color");
+    return std::nullopt;
 }
 
 TOperatorPrompts& Prompts() {

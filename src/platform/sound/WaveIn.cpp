@@ -1,5 +1,6 @@
 #include "platform/sound/WaveIn.h"
 
+#include "platform/shell/CustomEvents.h"
 #include "platform/sound/AlsaSoundSource.h"
 #include "platform/sound/TestToneSource.h"
 #include "platform/sound/ThreadedWaveIn.h"
@@ -29,8 +30,11 @@ std::string PcmName(const TSoundInputEntry& entry) {
 TWaveInEvent::TWaveInEvent(uint32_t message, uint64_t handle, TWaveHdr* header)
     : QEvent(WaveInEventType(message)), Message(message), Handle(handle), Header(header) {}
 
+static_assert(kEventWaveInBase + MM_WIM_OPEN == kEventWaveInFirst &&
+              kEventWaveInBase + MM_WIM_DATA == kEventWaveInLast);
+
 QEvent::Type WaveInEventType(uint32_t message) {
-    return static_cast<QEvent::Type>(QEvent::User + static_cast<int>(message));
+    return static_cast<QEvent::Type>(kEventWaveInBase + static_cast<int>(message));
 }
 
 TWaveIn::TWaveIn() : FHandle(gNextHandle.fetch_add(1)) {}

@@ -1,0 +1,47 @@
+#include "engine/ProgramLifecycle.h"
+
+#include "config/Configuration.h"
+#include "engine/BroadcastController.h"
+#include "engine/Clients.h"
+#include "engine/DataModuleMain.h"
+
+namespace sw {
+
+TProgramLifecycle::TProgramLifecycle(const std::string& iniFile)
+    : FIniFile(iniFile), FConfiguration(std::make_unique<TConfiguration>(iniFile)) {
+    SetConfiguration(FConfiguration.get());
+    FConfiguration->Reload();
+    FConfiguration->StoreRunTimeValues();
+    FClients = std::make_unique<TClients>(iniFile);
+    SetClients(FClients.get());
+}
+
+TProgramLifecycle::~TProgramLifecycle() {
+    DestroyEngine();
+    SetClients(nullptr);
+    FClients.reset();
+    SetConfiguration(nullptr);
+    FConfiguration.reset();
+}
+
+void TProgramLifecycle::CreateEngine() {
+    if (FEngine) {
+        return;
+    }
+    FEngine = std::make_unique<TDataModuleMain>(ChangeFileExt(FIniFile, ".log"));
+    FController = std::make_unique<TBroadcastController>(*FEngine);
+    FController->Create();
+}
+
+void TProgramLifecycle::DestroyEngine() {
+    if (!FEngine) {
+        return;
+    }
+    // The controller's destruction runs Stop while broadcasting, then releases the devices; their
+    // entries are still queued for the engine, which records and writes them before it goes.
+    FController.reset();
+    FEngine->FlushLog();
+    FEngine.reset();
+}
+
+} // namespace sw

@@ -177,6 +177,20 @@ QIcon PageIcon(int page) {
     return QIcon(pixmap);
 }
 
+TBookPage* NewPage(TBookControl* book, const char* name) {
+    auto* page = new TBookPage(book);
+    page->setObjectName(Q(name));
+    return page;
+}
+
+// A host list's rule: the address edit is open while "Custom" is chosen and then shows the stored
+// address, whatever was typed before.
+void HostRule(QComboBox* list, QLineEdit* address, const std::string& stored) {
+    const bool custom = list->currentIndex() > 0;
+    address->setEnabled(custom);
+    address->setText(custom ? Q(stored) : QStringLiteral("<Dynamic>"));
+}
+
 std::string EnsureLeadingSeparator(const std::string& path) {
     return !path.empty() && path.front() == '/' ? path : "/" + path;
 }
@@ -293,8 +307,7 @@ void TFormOptions::CreateControls() {
 }
 
 QWidget* TFormOptions::CreateTextPage() {
-    auto* page = new TBookPage(BookControl);
-    page->setObjectName(QStringLiteral("BookPageText"));
+    TBookPage* page = NewPage(BookControl, "BookPageText");
     QFormLayout* layout = PageLayout(page);
     ComboBoxText = DropDownList(page, "ComboBoxText", "Text",
                                 {"None", "Date", "Time", "Date & Time", "Frame Rate", "Custom"});
@@ -325,8 +338,7 @@ QWidget* TFormOptions::CreateTextPage() {
 }
 
 QWidget* TFormOptions::CreateSoundsPage() {
-    auto* page = new TBookPage(BookControl);
-    page->setObjectName(QStringLiteral("BookPageSounds"));
+    TBookPage* page = NewPage(BookControl, "BookPageSounds");
     QFormLayout* layout = PageLayout(page);
     CheckBoxSoundConnect = CheckBox(page, "CheckBoxSoundConnect", "Play Sound on Connect");
     EditSoundConnect = Edit(page, "EditSoundConnect", "Sound File");
@@ -338,8 +350,7 @@ QWidget* TFormOptions::CreateSoundsPage() {
 }
 
 QWidget* TFormOptions::CreateBroadcastPage() {
-    auto* page = new TBookPage(BookControl);
-    page->setObjectName(QStringLiteral("BookPageBroadcast"));
+    TBookPage* page = NewPage(BookControl, "BookPageBroadcast");
     QFormLayout* layout = PageLayout(page);
     UpDownVideoPort = new TUpDownEdit(QStringLiteral("EditVideoPort"), QStringLiteral("UpDownVideoPort"),
                                       QStringLiteral("Video Port"), 0, 32767, page);
@@ -361,8 +372,7 @@ QWidget* TFormOptions::CreateBroadcastPage() {
 }
 
 QWidget* TFormOptions::CreateWebPage() {
-    auto* page = new TBookPage(BookControl);
-    page->setObjectName(QStringLiteral("BookPageWeb"));
+    TBookPage* page = NewPage(BookControl, "BookPageWeb");
     QFormLayout* layout = PageLayout(page);
     CheckBoxWeb = CheckBox(page, "CheckBoxWeb", "Enable Built-in Web Server");
     EditWebPath = Edit(page, "EditWebPath", "Home Directory");
@@ -386,8 +396,7 @@ QWidget* TFormOptions::CreateWebPage() {
 }
 
 QWidget* TFormOptions::CreateGeneralPage() {
-    auto* page = new TBookPage(BookControl);
-    page->setObjectName(QStringLiteral("BookPageGeneral"));
+    TBookPage* page = NewPage(BookControl, "BookPageGeneral");
     QFormLayout* layout = PageLayout(page);
     CheckBoxMinimizeTray = CheckBox(page, "CheckBoxMinimizeTray", "Minimize Application To Tray");
     ComboBoxColor = Named(new TColorBox(true, page), "ComboBoxColor", "Broadcast Background Color");
@@ -401,8 +410,7 @@ QWidget* TFormOptions::CreateGeneralPage() {
 }
 
 QWidget* TFormOptions::CreateLogPage() {
-    auto* page = new TBookPage(BookControl);
-    page->setObjectName(QStringLiteral("BookPageLog"));
+    TBookPage* page = NewPage(BookControl, "BookPageLog");
     auto* layout = new QVBoxLayout(page);
     CheckBoxLogInformation = CheckBox(page, "CheckBoxLogInformation", "Log Information");
     CheckBoxLogWarning = CheckBox(page, "CheckBoxLogWarning", "Log Warnings");
@@ -489,17 +497,11 @@ void TFormOptions::ComboBoxTextChange() {
 }
 
 void TFormOptions::ComboBoxHostChange() {
-    const bool custom = ComboBoxHost->currentIndex() > 0;
-    EditHostAddress->setEnabled(custom);
-    EditHostAddress->setText(custom ? Q(Configuration().Broadcast().HostAddress())
-                                    : QStringLiteral("<Dynamic>"));
+    HostRule(ComboBoxHost, EditHostAddress, Configuration().Broadcast().HostAddress());
 }
 
 void TFormOptions::ComboBoxWebHostChange() {
-    const bool custom = ComboBoxWebHost->currentIndex() > 0;
-    EditWebHostAddress->setEnabled(custom);
-    EditWebHostAddress->setText(custom ? Q(Configuration().Web().HostAddress())
-                                       : QStringLiteral("<Dynamic>"));
+    HostRule(ComboBoxWebHost, EditWebHostAddress, Configuration().Web().HostAddress());
 }
 
 void TFormOptions::FillSwitchTree() {

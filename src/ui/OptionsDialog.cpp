@@ -275,14 +275,11 @@ void TFormOptions::CreateControls() {
 
     BookControl = new TBookControl(this);
     BookControl->setObjectName(QStringLiteral("BookControl"));
-    QWidget* (TFormOptions::*const creators[kPageCount])() = {
-        &TFormOptions::CreateTextPage, &TFormOptions::CreateSoundsPage,  &TFormOptions::CreateBroadcastPage,
-        &TFormOptions::CreateWebPage,  &TFormOptions::CreateGeneralPage, &TFormOptions::CreateLogPage,
-    };
+    FPages = {CreateTextPage(), CreateSoundsPage(),  CreateBroadcastPage(),
+              CreateWebPage(),  CreateGeneralPage(), CreateLogPage()};
     QSize pageSize;
-    for (int i = 0; i < kPageCount; ++i) {
-        FPages[static_cast<size_t>(i)] = static_cast<TBookPage*>((this->*creators[i])());
-        pageSize = pageSize.expandedTo(FPages[static_cast<size_t>(i)]->sizeHint());
+    for (TBookPage* page : FPages) {
+        pageSize = pageSize.expandedTo(page->sizeHint());
     }
     const int border = BookControl->BorderWidth();
     BookControl->setMinimumSize(pageSize + QSize(2 * border, 2 * border));
@@ -306,7 +303,7 @@ void TFormOptions::CreateControls() {
     connect(ButtonCancel, &QPushButton::clicked, this, &QDialog::reject);
 }
 
-QWidget* TFormOptions::CreateTextPage() {
+TBookPage* TFormOptions::CreateTextPage() {
     TBookPage* page = NewPage(BookControl, "BookPageText");
     QFormLayout* layout = PageLayout(page);
     ComboBoxText = DropDownList(page, "ComboBoxText", "Text",
@@ -337,7 +334,7 @@ QWidget* TFormOptions::CreateTextPage() {
     return page;
 }
 
-QWidget* TFormOptions::CreateSoundsPage() {
+TBookPage* TFormOptions::CreateSoundsPage() {
     TBookPage* page = NewPage(BookControl, "BookPageSounds");
     QFormLayout* layout = PageLayout(page);
     CheckBoxSoundConnect = CheckBox(page, "CheckBoxSoundConnect", "Play Sound on Connect");
@@ -349,7 +346,7 @@ QWidget* TFormOptions::CreateSoundsPage() {
     return page;
 }
 
-QWidget* TFormOptions::CreateBroadcastPage() {
+TBookPage* TFormOptions::CreateBroadcastPage() {
     TBookPage* page = NewPage(BookControl, "BookPageBroadcast");
     QFormLayout* layout = PageLayout(page);
     UpDownVideoPort = new TUpDownEdit(QStringLiteral("EditVideoPort"), QStringLiteral("UpDownVideoPort"),
@@ -371,7 +368,7 @@ QWidget* TFormOptions::CreateBroadcastPage() {
     return page;
 }
 
-QWidget* TFormOptions::CreateWebPage() {
+TBookPage* TFormOptions::CreateWebPage() {
     TBookPage* page = NewPage(BookControl, "BookPageWeb");
     QFormLayout* layout = PageLayout(page);
     CheckBoxWeb = CheckBox(page, "CheckBoxWeb", "Enable Built-in Web Server");
@@ -395,7 +392,7 @@ QWidget* TFormOptions::CreateWebPage() {
     return page;
 }
 
-QWidget* TFormOptions::CreateGeneralPage() {
+TBookPage* TFormOptions::CreateGeneralPage() {
     TBookPage* page = NewPage(BookControl, "BookPageGeneral");
     QFormLayout* layout = PageLayout(page);
     CheckBoxMinimizeTray = CheckBox(page, "CheckBoxMinimizeTray", "Minimize Application To Tray");
@@ -409,7 +406,7 @@ QWidget* TFormOptions::CreateGeneralPage() {
     return page;
 }
 
-QWidget* TFormOptions::CreateLogPage() {
+TBookPage* TFormOptions::CreateLogPage() {
     TBookPage* page = NewPage(BookControl, "BookPageLog");
     auto* layout = new QVBoxLayout(page);
     CheckBoxLogInformation = CheckBox(page, "CheckBoxLogInformation", "Log Information");

@@ -52,12 +52,12 @@ public:
 
 private:
     void CreateControls();
-    QWidget* CreateTextPage();
-    QWidget* CreateSoundsPage();
-    QWidget* CreateBroadcastPage();
-    QWidget* CreateWebPage();
-    QWidget* CreateGeneralPage();
-    QWidget* CreateLogPage();
+    TBookPage* CreateTextPage();
+    TBookPage* CreateSoundsPage();
+    TBookPage* CreateBroadcastPage();
+    TBookPage* CreateWebPage();
+    TBookPage* CreateGeneralPage();
+    TBookPage* CreateLogPage();
     void LoadSettings();
     void FillSwitchTree();
 

@@ -10,6 +10,15 @@ TContainer::TContainer(QWidget* parent) : QWidget(parent) {
     resize(kDefaultWidth, kDefaultHeight);
 }
 
+TContainer::~TContainer() {
+    // The docked controls die with the other children after this body, when the list is gone.
+    for (const TDocked& docked : FDocked) {
+        disconnect(docked.Control, nullptr, this, nullptr);
+        docked.Control->removeEventFilter(this);
+    }
+    FDocked.clear();
+}
+
 QSize TContainer::sizeHint() const {
     return {kDefaultWidth, kDefaultHeight};
 }

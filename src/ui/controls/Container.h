@@ -18,6 +18,7 @@ public:
     enum class TDockSide { Top, Bottom, Left, Right, Client };
 
     explicit TContainer(QWidget* parent = nullptr);
+    ~TContainer() override;
 
     void Dock(QWidget* control, TDockSide side);
     QSize sizeHint() const override;

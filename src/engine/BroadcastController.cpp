@@ -38,7 +38,8 @@ private:
 TBroadcastController::TBroadcastController(TDataModuleMain& engine, QObject* parent)
     : QObject(parent), FEngine(engine), FCapture(std::make_unique<TCaptureControl>(engine.MessageWindow())),
       FAudioSink(std::make_unique<TEngineAudioSink>(engine)),
-      FAudio(std::make_unique<TAudioCapture>(Configuration().Audio(), engine.MessageWindow(), *FAudioSink)) {
+      FAudio(std::make_unique<TAudioCapture>(Configuration().Audio(), engine.MessageWindow(), *FAudioSink)),
+      FPublisher(std::make_unique<TPublisher>(engine.MessageWindow())) {
     Devices.VideoReady = [this] { return FCapture->VideoState() != vsNone; };
     Devices.InitializeVideo = [this] { FCapture->InitializeVideo(); };
     Devices.FinalizeVideo = [this] { FCapture->FinalizeVideo(); };
@@ -59,6 +60,8 @@ TBroadcastController::TBroadcastController(TDataModuleMain& engine, QObject* par
     Devices.StartAudioCapture = [this] { return FAudio->StartAudioCapture(); };
     Devices.StopAudioCapture = [this] { FAudio->StopAudioCapture(); };
     FCapture->SetVideoServer(&engine);
+    FCapture->SetFrameTap(FPublisher.get());
+    FAudio->SetPcmTap(FPublisher.get());
     FTimerVideo.setInterval(kTimerVideoIntervalMs);
     connect(&FTimerVideo, &QTimer::timeout, this, [this] { TimerVideoTimer(); });
 }
@@ -187,8 +190,31 @@ bool TBroadcastController::Start() {
     }
     if (!FBroadcasting) {
         Stop();
+    } else {
+        StartPublishing();
     }
     return FBroadcasting;
+}
+
+void TBroadcastController::StartPublishing() {
+    const TConfiguration& config = Configuration();
+    TPublishSettings settings;
+    settings.Url = config.Publish().EffectiveUrl();
+    if (settings.Url.empty()) {
+        return;
+    }
+    settings.VideoBitrateKbps = config.Publish().VideoBitrate();
+    settings.KeyframeSeconds = config.Publish().Keyframe();
+    settings.Video = FCapture->VideoState() == vsRunning;
+    if (settings.Video) {
+        const TBitmapInfoHeader format = InfoHeaderOf(FCapture->VideoFormat().data());
+        settings.Width = format.biWidth;
+        settings.Height = format.biHeight < 0 ? -format.biHeight : format.biHeight;
+        settings.MicroSecPerFrame = FCapture->CaptureParms().dwRequestMicroSecPerFrame;
+    }
+    settings.Audio = FAudio->AudioState() == AudioRecording;
+    settings.AudioFormat = FAudio->WaveFormat();
+    FPublisher->Start(settings);
 }
 
 void TBroadcastController::Stop() {
@@ -199,6 +225,8 @@ void TBroadcastController::Stop() {
     if (Devices.StopVideo) {
         Devices.StopVideo();
     }
+    // After the capture ends, so that its count of dropped frames is final.
+    FPublisher->Stop();
     FEngine.StopServers();
     FFrameRateText = "0.0 fps";
     if (OnStopped) {

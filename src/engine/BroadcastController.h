@@ -1,6 +1,7 @@
 #pragma once
 
 #include "audio/AudioCapture.h"
+#include "publish/Publisher.h"
 #include "video/CaptureControl.h"
 
 #include <QEvent>
@@ -43,6 +44,9 @@ public:
     // The capture device and sound input sides; the hooks above are wired to them at construction.
     TCaptureControl& Capture() { return *FCapture; }
     TAudioCapture& Audio() { return *FAudio; }
+    // Publishing to a media server ("Publish" settings), started and stopped with the broadcast; the
+    // video thread's frames and the sound buffers reach it through its taps.
+    TPublisher& Publisher() { return *FPublisher; }
 
     bool Broadcasting() const { return FBroadcasting; }
     bool DevicesInitialized() const { return FDevicesInitialized; }
@@ -81,11 +85,13 @@ protected:
 
 private:
     void InitializeDevices();
+    void StartPublishing();
 
     TDataModuleMain& FEngine;
     std::unique_ptr<TCaptureControl> FCapture;
     std::unique_ptr<TAudioSink> FAudioSink;
     std::unique_ptr<TAudioCapture> FAudio;
+    std::unique_ptr<TPublisher> FPublisher;
     QTimer FTimerVideo;
     std::string FFrameRateText = "0.0 fps";
     bool FBroadcasting = false;

@@ -45,7 +45,8 @@ void LibraryLog(void* object, int level, const char* format, va_list arguments) 
     while (!text.empty() && (text.back() == '\n' || text.back() == '\r' || text.back() == ' ')) {
         text.pop_back();
     }
-    if (!text.empty()) {
+    // The first error since the last report is the cause; the ones after it tell what gave up.
+    if (!text.empty() && tLastLibraryError.empty()) {
         tLastLibraryError = text;
     }
 }
@@ -89,13 +90,14 @@ void FrameRateOf(uint32_t microSecPerFrame, int& numerator, int& denominator) {
     }
     const double fps = 1e6 / microSecPerFrame;
     const double whole = std::round(fps);
-    if (whole >= 1 && std::abs(fps - whole) < 0.005 * fps) {
+    // Periods are whole microseconds: 33333 is 30 fps and 33367 the NTSC 29.97.
+    if (whole >= 1 && std::abs(fps - whole) < 0.0002 * fps) {
         numerator = static_cast<int>(whole);
         denominator = 1;
         return;
     }
     const double ntsc = std::round(fps * 1.001);
-    if (ntsc >= 1 && std::abs(fps * 1.001 - ntsc) < 0.001 * fps) {
+    if (ntsc >= 1 && std::abs(fps * 1.001 - ntsc) < 0.0002 * fps) {
         numerator = static_cast<int>(ntsc) * 1000;
         denominator = 1001;
         return;

@@ -59,6 +59,7 @@ TPublishTarget ParsePublishUrl(const std::string& url) {
     std::string authority = text.substr(authorityStart, authorityEnd - authorityStart);
     // Credentials never reach the log.
     if (const size_t at = authority.rfind('@'); at != std::string::npos) {
+        target.Secrets.push_back(authority.substr(0, at));
         authority.erase(0, at + 1);
     }
     std::string host = authority;
@@ -83,6 +84,9 @@ TPublishTarget ParsePublishUrl(const std::string& url) {
     const std::string hostPort = port.empty() ? host : host + ":" + port;
     const size_t queryStart = std::min(text.find_first_of("?#", authorityEnd), text.size());
     const std::string path = text.substr(authorityEnd, queryStart - authorityEnd);
+    if (queryStart + 1 < text.size()) {
+        target.Secrets.push_back(text.substr(queryStart + 1));
+    }
     target.Redacted = target.Scheme + "://" + hostPort;
 
     if (target.Scheme == "rtmp" || target.Scheme == "rtmps") {
@@ -94,6 +98,9 @@ TPublishTarget ParsePublishUrl(const std::string& url) {
         if (appStart != std::string::npos) {
             target.Redacted +=
                 "/" + path.substr(appStart, appEnd == std::string::npos ? appEnd : appEnd - appStart);
+        }
+        if (appEnd != std::string::npos && appEnd + 1 < path.size()) {
+            target.Secrets.push_back(path.substr(appEnd + 1));
         }
     } else if (target.Scheme == "srt") {
         target.Muxer = "mpegts";
@@ -118,6 +125,21 @@ TPublishTarget ParsePublishUrl(const std::string& url) {
     }
     target.Valid = true;
     return target;
+}
+
+std::string ScrubSecrets(std::string text, const TPublishTarget& target) {
+    std::vector<std::string> secrets = target.Secrets;
+    std::sort(secrets.begin(), secrets.end(),
+              [](const std::string& a, const std::string& b) { return a.size() > b.size(); });
+    for (const std::string& secret : secrets) {
+        if (secret.empty()) {
+            continue;
+        }
+        for (size_t at = text.find(secret); at != std::string::npos; at = text.find(secret, at + 4)) {
+            text.replace(at, secret.size(), "****");
+        }
+    }
+    return text;
 }
 
 } // namespace sw

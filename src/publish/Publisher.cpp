@@ -29,7 +29,7 @@ int TPublisher::BackoffSeconds(int attempt) {
 }
 
 void TPublisher::LogEntry(uint8_t level, uint8_t message, const std::string& values) {
-    Log(FLogWindow, level, message, Now(), FTarget.Redacted, values);
+    Log(FLogWindow, level, message, Now(), FTarget.Redacted, ScrubSecrets(values, FTarget));
 }
 
 bool TPublisher::Start(const TPublishSettings& settings) {

@@ -21,7 +21,7 @@ constexpr uint8_t kBarRgb[8][3] = {{255, 255, 255}, {255, 255, 0}, {0, 255, 255}
 
 } // namespace
 
-long ReadPatternCounter(const uint8_t* pixels, int width, int height, size_t stride) {
+long ReadPatternCounter(const uint8_t* pixels, int width, int height, std::ptrdiff_t stride) {
     const int scale = std::max(1, height / 120);
     const int left = 4 * scale;
     const int top = 4 * scale;
@@ -31,7 +31,7 @@ long ReadPatternCounter(const uint8_t* pixels, int width, int height, size_t str
         if (x >= width || y >= height) {
             return false;
         }
-        const uint8_t* p = pixels + static_cast<size_t>(y) * stride + static_cast<size_t>(x) * 3;
+        const uint8_t* p = pixels + y * stride + x * 3;
         return p[0] + p[1] + p[2] > 3 * 128;
     };
     std::string digits;

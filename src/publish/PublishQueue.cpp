@@ -22,9 +22,9 @@ void TPublishQueue::PutFrame(const TBitmap& frame, uint32_t number, TPublishCloc
     {
         std::lock_guard lock(FLock);
         FSpare.swap(FReady);
-        ++FFramesIn;
+        ++FCounts.FramesIn;
         if (FReadyNew) {
-            ++FFramesReplaced;
+            ++FCounts.FramesReplaced;
         }
         FReadyNew = true;
     }
@@ -40,10 +40,10 @@ void TPublishQueue::PutPcm(const TWaveFormatEx& format, const uint8_t* data, siz
     pcm.Time = time;
     {
         std::lock_guard lock(FLock);
-        ++FPcmIn;
+        ++FCounts.PcmIn;
         if (FPcm.size() >= FMaxPcm) {
             FPcm.pop_front();
-            ++FPcmDropped;
+            ++FCounts.PcmDropped;
         }
         FPcm.push_back(std::move(pcm));
     }
@@ -91,7 +91,7 @@ void TPublishQueue::Reset() {
     FWoken = false;
     FReadyNew = false;
     FPcm.clear();
-    FFramesIn = FFramesReplaced = FPcmIn = FPcmDropped = 0;
+    FCounts = TCounts{};
 }
 
 bool TPublishQueue::Woken() const {
@@ -99,24 +99,9 @@ bool TPublishQueue::Woken() const {
     return FWoken;
 }
 
-uint64_t TPublishQueue::FramesIn() const {
+TPublishQueue::TCounts TPublishQueue::Counts() const {
     std::lock_guard lock(FLock);
-    return FFramesIn;
-}
-
-uint64_t TPublishQueue::FramesReplaced() const {
-    std::lock_guard lock(FLock);
-    return FFramesReplaced;
-}
-
-uint64_t TPublishQueue::PcmIn() const {
-    std::lock_guard lock(FLock);
-    return FPcmIn;
-}
-
-uint64_t TPublishQueue::PcmDropped() const {
-    std::lock_guard lock(FLock);
-    return FPcmDropped;
+    return FCounts;
 }
 
 } // namespace sw

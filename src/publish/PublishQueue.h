@@ -59,11 +59,15 @@ public:
     void Reset();
     bool Woken() const;
 
-    // Frames handed over, and those a newer frame replaced before the consumer took them.
-    uint64_t FramesIn() const;
-    uint64_t FramesReplaced() const;
-    uint64_t PcmIn() const;
-    uint64_t PcmDropped() const;
+    // Frames handed over, and those a newer frame replaced before the consumer took them; sound
+    // buffers handed over, and those the full queue dropped.
+    struct TCounts {
+        uint64_t FramesIn = 0;
+        uint64_t FramesReplaced = 0;
+        uint64_t PcmIn = 0;
+        uint64_t PcmDropped = 0;
+    };
+    TCounts Counts() const;
 
 private:
     mutable std::mutex FLock;
@@ -75,10 +79,7 @@ private:
     std::deque<TQueuedPcm> FPcm;
     size_t FMaxPcm;
     bool FWoken = false;
-    uint64_t FFramesIn = 0;
-    uint64_t FFramesReplaced = 0;
-    uint64_t FPcmIn = 0;
-    uint64_t FPcmDropped = 0;
+    TCounts FCounts;
 };
 
 } // namespace sw

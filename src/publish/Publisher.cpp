@@ -99,10 +99,11 @@ void TPublisher::PcmReady(const TWaveFormatEx& format, const uint8_t* data, size
 }
 
 TPublisher::TCounts TPublisher::Counts() const {
+    const TPublishQueue::TCounts queued = FQueue.Counts();
     TCounts counts;
-    counts.FramesIn = FQueue.FramesIn();
+    counts.FramesIn = queued.FramesIn;
     counts.FramesPublished = FFramesPublished;
-    counts.PcmIn = FQueue.PcmIn();
+    counts.PcmIn = queued.PcmIn;
     counts.PcmPublished = FPcmPublished;
     counts.Connects = FConnects;
     return counts;

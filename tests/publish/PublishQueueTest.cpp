@@ -24,8 +24,8 @@ TEST(PublishQueueTest, NewestFrameWinsAndEveryReplacedFrameIsCounted) {
     EXPECT_EQ(frame->Number, 3u);
     EXPECT_EQ(frame->Pixels.front(), 3);
     EXPECT_FALSE(queue.TakeFrame(frame)) << "a frame is taken once";
-    EXPECT_EQ(queue.FramesIn(), 3u);
-    EXPECT_EQ(queue.FramesReplaced(), 2u);
+    EXPECT_EQ(queue.Counts().FramesIn, 3u);
+    EXPECT_EQ(queue.Counts().FramesReplaced, 2u);
 }
 
 TEST(PublishQueueTest, ATakenFrameKeepsItsPixelsWhileNewerFramesArrive) {
@@ -53,8 +53,8 @@ TEST(PublishQueueTest, FullSoundQueueDropsItsOldestBuffers) {
     for (uint8_t n = 1; n <= 5; ++n) {
         queue.PutPcm(format, &n, 1, 1, TPublishClock::now());
     }
-    EXPECT_EQ(queue.PcmIn(), 5u);
-    EXPECT_EQ(queue.PcmDropped(), 2u);
+    EXPECT_EQ(queue.Counts().PcmIn, 5u);
+    EXPECT_EQ(queue.Counts().PcmDropped, 2u);
     TQueuedPcm pcm;
     for (uint8_t expected = 3; expected <= 5; ++expected) {
         ASSERT_TRUE(queue.TakePcm(pcm));
@@ -71,7 +71,7 @@ TEST(PublishQueueTest, WakeEndsAWaitAndResetForgetsIt) {
     EXPECT_TRUE(queue.Woken());
     queue.Reset();
     EXPECT_FALSE(queue.Woken());
-    EXPECT_EQ(queue.FramesIn(), 0u);
+    EXPECT_EQ(queue.Counts().FramesIn, 0u);
 }
 
 } // namespace

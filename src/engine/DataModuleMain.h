@@ -39,6 +39,11 @@ namespace sw {
 // - the sound input's capture thread ("sound", platform/sound) fills the queued capture buffers and
 //   posts one "buffer filled" event per buffer to the audio capture object on the main thread; its
 //   reset and stop wait until the thread has left its read, and its close joins it.
+// - the publisher ("publish", TPublisher, owned by the broadcast controller) takes the video thread's
+//   overlaid frames and the sound buffers from TPublishQueue (a newest-wins mailbox and a bounded
+//   queue that the main thread fills without waiting), encodes, sends and reconnects; its encoder's
+//   worker threads carry the same name. Its network calls give up when Stop asks, which joins it
+//   after the capture has stopped and before the servers close; it posts log records only.
 class TDataModuleMain : public QObject, public TVideoPacketSink {
     Q_OBJECT
 public:

@@ -469,8 +469,9 @@ bool TPublishSession::WritePcm(const TQueuedPcm& pcm, std::string& error) {
         return true;
     }
     FAudioScratch.resize(static_cast<size_t>(capacity) * FAudioChannels);
+    float* second = FAudioChannels > 1 ? FAudioScratch.data() + capacity : FAudioScratch.data();
     std::array<uint8_t*, 2> out = {reinterpret_cast<uint8_t*>(FAudioScratch.data()),
-                                   reinterpret_cast<uint8_t*>(FAudioScratch.data() + capacity)};
+                                   reinterpret_cast<uint8_t*>(second)};
     const uint8_t* input[1] = {pcm.Bytes.data()};
     const int produced = swr_convert(FResampler, out.data(), capacity, input, inSamples);
     if (produced < 0) {

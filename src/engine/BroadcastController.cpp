@@ -199,10 +199,11 @@ bool TBroadcastController::Start() {
 void TBroadcastController::StartPublishing() {
     const TConfiguration& config = Configuration();
     TPublishSettings settings;
-    settings.Url = config.Publish().EffectiveUrl();
-    if (settings.Url.empty()) {
+    if (!config.Publish().Enabled() && config.Publish().RunUrl().empty()) {
         return;
     }
+    // Switched on without a URL is a mistake the log tells about.
+    settings.Url = config.Publish().EffectiveUrl();
     settings.VideoBitrateKbps = config.Publish().VideoBitrate();
     settings.KeyframeSeconds = config.Publish().Keyframe();
     settings.Video = FCapture->VideoState() == vsRunning;

@@ -35,9 +35,11 @@ protected:
     std::string Ini() const { return Dir.File("streamwright.ini"); }
 
     std::unique_ptr<TProgramRunner> StartBroadcast(const std::string& url) {
-        auto server = std::make_unique<TProgramRunner>(
-            test::BuiltProgram("src/app/streamwright"),
-            std::vector<std::string>{"--headless", "--start", "--ini", Ini(), "--publish", url});
+        std::vector<std::string> arguments = {"--headless", "--start", "--ini", Ini()};
+        if (!url.empty()) {
+            arguments.insert(arguments.end(), {"--publish", url});
+        }
+        auto server = std::make_unique<TProgramRunner>(test::BuiltProgram("src/app/streamwright"), arguments);
         EXPECT_TRUE(server->WaitForError("Listening: ", 20000)) << server->Errors();
         const std::string errors = server->Errors();
         const size_t at = errors.find("Listening: ");
@@ -169,8 +171,12 @@ TEST_F(PublishToNginxTest, AServerGoingAwayIsReconnectedWhenBackWhileTheViewersG
 
 TEST_F(PublishEndToEndTest, AnUnusableOrUnreachableUrlIsOneEntryAndTheBroadcastGoesOn) {
     const std::string refused = "rtmp://127.0.0.1:" + std::to_string(test::FreePort()) + "/live/key";
-    for (const std::string& url :
-         {std::string("foo://server/live/key"), std::string("rtmp://:1935/live/key"), refused}) {
+    // The last case is publishing switched on in the settings without a URL.
+    for (const std::string& url : {std::string("foo://server/live/key"), std::string("rtmp://:1935/live/key"),
+                                   refused, std::string()}) {
+        if (url.empty()) {
+            test::WriteFile(Ini(), test::ReadFile(Ini()) + "[Publish]\r\nEnabled=1\r\n");
+        }
         auto server = StartBroadcast(url);
         ASSERT_TRUE(server->WaitForError("  Publish  Error  ", 30000)) << url << "\n" << server->Errors();
         EXPECT_GT(ViewerFrames(2), 0) << url;

@@ -163,7 +163,7 @@ TEST_F(PublishToNginxTest, AServerGoingAwayIsReconnectedWhenBackWhileTheViewersG
     while (Occurrences(server->Errors(), "  Publish  Connect  ") < 2 && timer.elapsed() < 90000) {
         QThread::msleep(100);
     }
-    ASSERT_EQ(Occurrences(server->Errors(), "  Publish  Connect  "), 2u) << server->Errors();
+    ASSERT_GE(Occurrences(server->Errors(), "  Publish  Connect  "), 2u) << server->Errors();
     ExpectBroadcastStreams(test::ProbeStreams(Nginx.RtmpUrl("cam")), "RTMP after the reconnect");
     EXPECT_GT(ViewerFrames(1), 0);
     StopBroadcast(*server);

@@ -184,6 +184,8 @@ struct TPassResult {
     double MainCpu = 0;
     std::vector<double> DelaysMs;
     TPublisher::TCounts Counts;
+    // How long Stop held the main thread.
+    double StopMs = 0;
 };
 
 void RunFor(double seconds) {
@@ -261,7 +263,9 @@ TPassResult RunPass(TBroadcastController& controller, TDataModuleMain& engine, d
     }
     watcher.reset();
     stop = true;
+    const auto stopping = TClock::now();
     controller.Stop();
+    result.StopMs = MsBetween(stopping, TClock::now());
     viewer.join();
     {
         std::lock_guard lock(tap.Lock);
@@ -346,6 +350,8 @@ int main(int argc, char** argv) {
                 Percentile(videoOnly.DelaysMs, 0.95));
     std::printf("viewer fps publishing / without: %.3f\n",
                 without.ViewerFps > 0 ? with.ViewerFps / without.ViewerFps : 0);
+    std::printf("Stop held the main thread %.0f ms without publishing, %.0f ms publishing\n", without.StopMs,
+                with.StopMs);
     std::printf("frames handed to the publisher %llu, published %llu, matched at the RTMP client %zu\n",
                 static_cast<unsigned long long>(with.Counts.FramesIn),
                 static_cast<unsigned long long>(with.Counts.FramesPublished), with.DelaysMs.size());

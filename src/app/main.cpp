@@ -21,7 +21,7 @@
 namespace {
 
 constexpr const char* kUsage =
-    "Usage: streamwright --headless [--start] [--ini FILE]\n"
+    "Usage: streamwright --headless [--start] [--ini FILE] [--publish URL]\n"
     "       streamwright --report | --update-html [--ini FILE]\n"
     "       streamwright --help | --version\n"
     "\n"
@@ -34,6 +34,9 @@ constexpr const char* kUsage =
     "               exit with status 0 when updated, 1 otherwise (messages on standard error)\n"
     "  --ini FILE   settings file (default: the executable's path with \".ini\");\n"
     "               the log file is FILE with \".log\"\n"
+    "  --publish URL\n"
+    "               also send the broadcast to a media server for this run (rtmp://server/app/key,\n"
+    "               srt://host:port?streamid=..., rtsp://server/path); the settings file is not changed\n"
     "  --version    print the version and exit\n"
     "  --help       print this text and exit\n"
     "\n"
@@ -60,6 +63,7 @@ struct TOptions {
     bool Start = false;
     sw::TOneShotCommand Command = sw::TOneShotCommand::None;
     std::string IniFile;
+    std::string PublishUrl;
 };
 
 std::string AbsolutePath(const std::string& path) {
@@ -99,6 +103,8 @@ int main(int argc, char** argv) {
             options.Start = true;
         } else if (arg == "--ini" && i + 1 < argc) {
             options.IniFile = AbsolutePath(argv[++i]);
+        } else if (arg == "--publish" && i + 1 < argc) {
+            options.PublishUrl = argv[++i];
         } else {
             std::fprintf(stderr, "streamwright: unknown option %s\n\n%s", arg.c_str(), kUsage);
             return 2;
@@ -118,6 +124,7 @@ int main(int argc, char** argv) {
     const std::string iniFile =
         options.IniFile.empty() ? ChangeFileExt(ExecutablePath(), ".ini") : options.IniFile;
     TProgramLifecycle program(iniFile);
+    program.Configuration().Publish().SetRunUrl(options.PublishUrl);
 
     if (!std::getenv("DISPLAY") && !std::getenv("WAYLAND_DISPLAY") && !std::getenv("QT_QPA_PLATFORM")) {
         ::setenv("QT_QPA_PLATFORM", "offscreen", 1);

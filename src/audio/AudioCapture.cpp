@@ -202,6 +202,9 @@ void TAudioCapture::ProcessWaveBuffer(TWaveHdr& header) {
     const size_t recorded = std::min(header.dwBytesRecorded, header.dwBufferLength);
     const size_t sampleCount = recorded * 8 / bits;
     const int32_t volume = FSettings.Volume();
+    if (FPcmTap) {
+        FPcmTap->PcmReady(FWaveFormat, header.lpData, sampleCount * bits / 8, volume);
+    }
     size_t count = 0;
     if (bits == 8) {
         count = EncodeWave8(header.lpData, sampleCount, FWaveFormat.nSamplesPerSec, FWaveFormat.nChannels,

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "audio/AudioSink.h"
+#include "audio/PcmTap.h"
 #include "log/LogPost.h"
 #include "platform/sound/WaveIn.h"
 
@@ -35,6 +36,9 @@ public:
     TAudioCapture(TAudioConfiguration& settings, TMessageWindow messageWindow, TAudioSink& sink,
                   QObject* parent = nullptr);
     ~TAudioCapture() override;
+
+    // Where each filled buffer goes as recorded, before encoding (the publisher); none by default.
+    void SetPcmTap(TPcmTap* tap) { FPcmTap = tap; }
 
     // Where devices are opened; waveInOpen unless replaced.
     void SetOpener(TWaveInOpener opener) { FOpen = std::move(opener); }
@@ -86,6 +90,7 @@ private:
     TAudioConfiguration& FSettings;
     TMessageWindow FMessageWindow;
     TAudioSink& FSink;
+    TPcmTap* FPcmTap = nullptr;
     TWaveInOpener FOpen;
 
     TAudioState FAudioState = AudioIdle;

@@ -28,6 +28,7 @@ constexpr const char* kWeb = "Web";
 constexpr const char* kText = "Text";
 constexpr const char* kBroadcast = "Broadcast";
 constexpr const char* kLog = "Log";
+constexpr const char* kPublish = "Publish";
 
 } // namespace
 
@@ -256,7 +257,7 @@ void TLogConfiguration::Load() {
         SetInformation(file.ReadBool(kLog, "Information", true));
         SetWarning(file.ReadBool(kLog, "Warning", true));
         SetError(file.ReadBool(kLog, "Error", true));
-        for (int n = 0; n < kMessageSwitches; ++n) {
+        for (int n = 0; n < kAllMessageSwitches; ++n) {
             SetMessageEnabled(static_cast<uint8_t>(n), file.ReadBool(kLog, std::to_string(n), true));
         }
     });
@@ -270,7 +271,50 @@ void TLogConfiguration::Save() {
         for (int n = 0; n < kMessageSwitches; ++n) {
             file.WriteBool(kLog, std::to_string(n), MessageEnabled(static_cast<uint8_t>(n)));
         }
+        for (int n = kMessageSwitches; n < kAllMessageSwitches; ++n) {
+            if (MessageEnabled(static_cast<uint8_t>(n))) {
+                file.DeleteKey(kLog, std::to_string(n));
+            } else {
+                file.WriteBool(kLog, std::to_string(n), false);
+            }
+        }
     });
+}
+
+void TPublishConfiguration::Load() {
+    WithFile([&](TIniFile& file) {
+        SetEnabled(file.ReadBool(kPublish, "Enabled", false));
+        SetUrl(file.ReadString(kPublish, "Url", ""));
+        SetVideoBitrate(file.ReadInteger(kPublish, "VideoBitrate", 0));
+        SetKeyframe(file.ReadInteger(kPublish, "Keyframe", kDefaultKeyframeSeconds));
+    });
+}
+
+void TPublishConfiguration::Save() {
+    SaveWith([&](TIniFile& file) {
+        file.WriteBool(kPublish, "Enabled", Enabled());
+        file.WriteString(kPublish, "Url", Url());
+        file.WriteInteger(kPublish, "VideoBitrate", VideoBitrate());
+        file.WriteInteger(kPublish, "Keyframe", Keyframe());
+    });
+}
+
+std::string TPublishConfiguration::RunUrl() const {
+    std::lock_guard lock(FLock);
+    return FRunUrl;
+}
+
+void TPublishConfiguration::SetRunUrl(const std::string& value) {
+    std::lock_guard lock(FLock);
+    FRunUrl = value;
+}
+
+std::string TPublishConfiguration::EffectiveUrl() const {
+    std::string url = RunUrl();
+    if (url.empty() && Enabled()) {
+        url = Url();
+    }
+    return url;
 }
 
 TConfiguration::TConfiguration(std::string fileName)
@@ -279,9 +323,11 @@ TConfiguration::TConfiguration(std::string fileName)
       FWeb(std::make_unique<TWebConfiguration>(fileName)),
       FText(std::make_unique<TTextConfiguration>(fileName)),
       FBroadcast(std::make_unique<TBroadcastConfiguration>(fileName)),
-      FLog(std::make_unique<TLogConfiguration>(fileName)) {}
+      FLog(std::make_unique<TLogConfiguration>(fileName)),
+      FPublish(std::make_unique<TPublishConfiguration>(fileName)) {}
 
 TConfiguration::~TConfiguration() {
+    FPublish.reset();
     FLog.reset();
     FBroadcast.reset();
     FText.reset();
@@ -327,6 +373,7 @@ void TConfiguration::Load() {
             file.ReadInteger("Application", "BackgroundColor", static_cast<int32_t>(0xFF000005u)));
         SetJpegQuality(file.ReadInteger("Application", "JpegQuality", 75));
     });
+    FPublish->Reload();
 }
 
 void TConfiguration::Save() {

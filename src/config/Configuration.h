@@ -156,7 +156,11 @@ public:
 
 class TLogConfiguration : public TCustomConfiguration {
 public:
+    // Keys "0" to "51" are always written. The switches of messages added later (up to
+    // kAllMessageSwitches) are kept in the file only while they are off, so that a settings file stays
+    // byte for byte as it was unless the operator turns one of them off.
     static constexpr int kMessageSwitches = 52;
+    static constexpr int kAllMessageSwitches = 57;
 
     using TCustomConfiguration::TCustomConfiguration;
     void Load() override;
@@ -168,9 +172,42 @@ public:
     void SetWarning(bool value) { SetBoolean(1, value); }
     bool Error() const { return GetBoolean(2); }
     void SetError(bool value) { SetBoolean(2, value); }
-    // A number without a switch (52 and above) reads false.
+    // A number without a switch (kAllMessageSwitches and above) reads false.
     bool MessageEnabled(uint8_t message) const { return GetBoolean(message + 3); }
     void SetMessageEnabled(uint8_t message, bool value) { SetBoolean(message + 3, value); }
+};
+
+// Publishing to a media server. The section is written only by its own setters (or a bracket of its
+// own), never by the root's bracket, so a settings file gets it appended after every section of the
+// original layout and an Apply writes exactly the sections it always wrote.
+class TPublishConfiguration : public TCustomConfiguration {
+public:
+    static constexpr int32_t kDefaultKeyframeSeconds = 2;
+
+    using TCustomConfiguration::TCustomConfiguration;
+    void Load() override;
+    void Save() override;
+
+    bool Enabled() const { return GetBoolean(0); }
+    void SetEnabled(bool value) { SetBoolean(0, value); }
+    std::string Url() const { return GetString(0); }
+    void SetUrl(const std::string& value) { SetString(0, value); }
+    // kbit/s; 0 or less picks a rate by frame size and rate.
+    int32_t VideoBitrate() const { return GetInteger(0); }
+    void SetVideoBitrate(int32_t value) { SetInteger(0, value); }
+    // Seconds between keyframes.
+    int32_t Keyframe() const { return GetInteger(1); }
+    void SetKeyframe(int32_t value) { SetInteger(1, value); }
+
+    // A URL for this run only (the command line's --publish): never written, and it switches
+    // publishing on for the run.
+    std::string RunUrl() const;
+    void SetRunUrl(const std::string& value);
+    // What Start publishes to: the run's URL, else "Url" when "Enabled"; empty for no publishing.
+    std::string EffectiveUrl() const;
+
+private:
+    std::string FRunUrl;
 };
 
 // The root: owns the six sections and keeps "Transfer", "Sound" and "Application" itself.
@@ -190,12 +227,14 @@ public:
     TTextConfiguration& Text() { return *FText; }
     TBroadcastConfiguration& Broadcast() { return *FBroadcast; }
     TLogConfiguration& Log() { return *FLog; }
+    TPublishConfiguration& Publish() { return *FPublish; }
     const TVideoConfiguration& Video() const { return *FVideo; }
     const TAudioConfiguration& Audio() const { return *FAudio; }
     const TWebConfiguration& Web() const { return *FWeb; }
     const TTextConfiguration& Text() const { return *FText; }
     const TBroadcastConfiguration& Broadcast() const { return *FBroadcast; }
     const TLogConfiguration& Log() const { return *FLog; }
+    const TPublishConfiguration& Publish() const { return *FPublish; }
 
     int32_t TransferSize() const { return GetInteger(0); }
     void SetTransferSize(int32_t value) { SetInteger(0, value); }
@@ -229,6 +268,7 @@ private:
     std::unique_ptr<TTextConfiguration> FText;
     std::unique_ptr<TBroadcastConfiguration> FBroadcast;
     std::unique_ptr<TLogConfiguration> FLog;
+    std::unique_ptr<TPublishConfiguration> FPublish;
 };
 
 // A path with its extension replaced (".ini", ".log"): the text after the last "." is replaced when that "."

@@ -41,7 +41,8 @@ private:
 TBroadcastController::TBroadcastController(TDataModuleMain& engine, QObject* parent)
     : QObject(parent), FEngine(engine), FCapture(std::make_unique<TCaptureControl>(engine.MessageWindow())),
       FAudioSink(std::make_unique<TEngineAudioSink>(engine)),
-      FAudio(std::make_unique<TAudioCapture>(Configuration().Audio(), engine.MessageWindow(), *FAudioSink)) {
+      FAudio(std::make_unique<TAudioCapture>(Configuration().Audio(), engine.MessageWindow(), *FAudioSink)),
+      FPublisher(std::make_unique<TPublisher>(engine.MessageWindow())) {
     Devices.VideoState = [this] { return FCapture->VideoState(); };
     Devices.AudioState = [this] { return FAudio->AudioState(); };
     Devices.DriverCaps = [this] { return FCapture->DriverCaps(); };
@@ -59,6 +60,8 @@ TBroadcastController::TBroadcastController(TDataModuleMain& engine, QObject* par
     Devices.VideoDisplayDialog = [this] { FCapture->VideoDisplayDialog(); };
     Devices.AudioCompressionDialog = [this] { FAudio->ChooseAudioFormat(); };
     FCapture->SetVideoServer(&engine);
+    FCapture->SetFrameTap(FPublisher.get());
+    FAudio->SetPcmTap(FPublisher.get());
     FTimerVideo.setInterval(kTimerVideoIntervalMs);
     connect(&FTimerVideo, &QTimer::timeout, this, [this] { TimerVideoTimer(); });
 }
@@ -389,11 +392,36 @@ bool TBroadcastController::Start() {
     }
     if (!FBroadcasting) {
         Stop();
-    } else if (!FReportedBroadcasting) {
-        FReportedBroadcasting = true;
-        Q_EMIT BroadcastingChanged(true);
+    } else {
+        StartPublishing();
+        if (!FReportedBroadcasting) {
+            FReportedBroadcasting = true;
+            Q_EMIT BroadcastingChanged(true);
+        }
     }
     return FBroadcasting;
+}
+
+void TBroadcastController::StartPublishing() {
+    const TConfiguration& config = Configuration();
+    TPublishSettings settings;
+    if (!config.Publish().Enabled() && config.Publish().RunUrl().empty()) {
+        return;
+    }
+    // Switched on without a URL is a mistake the log tells about.
+    settings.Url = config.Publish().EffectiveUrl();
+    settings.VideoBitrateKbps = config.Publish().VideoBitrate();
+    settings.KeyframeSeconds = config.Publish().Keyframe();
+    settings.Video = FCapture->VideoState() == vsRunning;
+    if (settings.Video) {
+        const TBitmapInfoHeader format = InfoHeaderOf(FCapture->VideoFormat().data());
+        settings.Width = format.biWidth;
+        settings.Height = format.biHeight < 0 ? -format.biHeight : format.biHeight;
+        settings.MicroSecPerFrame = FCapture->CaptureParms().dwRequestMicroSecPerFrame;
+    }
+    settings.Audio = FAudio->AudioState() == AudioRecording;
+    settings.AudioFormat = FAudio->WaveFormat();
+    FPublisher->Start(settings);
 }
 
 void TBroadcastController::Stop() {
@@ -401,6 +429,8 @@ void TBroadcastController::Stop() {
     Run(Devices.StopAudioCapture);
     Run(Devices.StopVideo);
     NoteDeviceStates();
+    // After the capture ends, so that its count of dropped frames is final.
+    FPublisher->Stop();
     FEngine.StopServers();
     SetFrameRateText("0.0 fps");
     if (FReportedBroadcasting) {

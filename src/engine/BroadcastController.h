@@ -3,6 +3,7 @@
 #include "audio/AudioCapture.h"
 #include "log/LogTypes.h"
 #include "platform/capture/CaptureRecords.h"
+#include "publish/Publisher.h"
 #include "video/CaptureControl.h"
 
 #include <QEvent>
@@ -87,6 +88,9 @@ public:
     TCaptureControl& Capture() { return *FCapture; }
     TAudioCapture& Audio() { return *FAudio; }
     TDataModuleMain& Engine() { return FEngine; }
+    // Publishing to a media server ("Publish" settings), started and stopped with the broadcast; the
+    // video thread's frames and the sound buffers reach it through its taps.
+    TPublisher& Publisher() { return *FPublisher; }
 
     bool Broadcasting() const { return FBroadcasting; }
     TVideoState VideoState() const;
@@ -154,11 +158,13 @@ private:
     void ToggleClientBlocked(const std::string& address);
     void DisconnectClient(const std::string& address);
     static void Run(const std::function<void()>& hook);
+    void StartPublishing();
 
     TDataModuleMain& FEngine;
     std::unique_ptr<TCaptureControl> FCapture;
     std::unique_ptr<TAudioSink> FAudioSink;
     std::unique_ptr<TAudioCapture> FAudio;
+    std::unique_ptr<TPublisher> FPublisher;
     QTimer FTimerVideo;
     std::string FFrameRateText = "0.0 fps";
     bool FBroadcasting = false;

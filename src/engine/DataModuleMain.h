@@ -38,6 +38,11 @@ namespace sw {
 // - "web-accept" calls ServerSocketWebGetThread for each connection, and each "web-conn" serves one
 //   connection, reading the settings under their lock and posting one log record per request;
 //   StopServers joins every web thread before it returns.
+// - "publish" (TPublisher, owned by the broadcast controller) takes the video thread's overlaid
+//   frames and the sound buffers from TPublishQueue (a newest-wins mailbox and a bounded queue that
+//   the main thread fills without waiting), encodes, sends and reconnects; its encoder's worker
+//   threads carry the same name. Its network calls give up when Stop asks, which joins it after the
+//   capture has stopped and before the servers close; it posts log records only.
 // - "log-writer" (TLogFileWriter) writes snapshots of the shared log lines to the file; the main
 //   thread hands it a snapshot under its lock and never waits for it except in SaveLog, Stop and
 //   shutdown. It is joined when the log goes.

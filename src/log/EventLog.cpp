@@ -6,6 +6,9 @@
 
 namespace sw {
 
+static_assert(TLogConfiguration::kMessageSwitches == kOriginalLogMessageCount);
+static_assert(TLogConfiguration::kAllMessageSwitches == kLogMessageCount);
+
 bool TLogLines::operator==(const TLogLines& other) const {
     if (size() != other.size()) {
         return false;

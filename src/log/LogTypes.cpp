@@ -3,7 +3,7 @@
 namespace sw {
 
 const std::array<const char*, kLogCategoryCount> LogCategoryNames = {
-    "Unknown", "Application", "Broadcast", "Audio", "Video", "Web", "Client",
+    "Unknown", "Application", "Broadcast", "Audio", "Video", "Web", "Client", "Publish",
 };
 
 const std::array<TLogCategoryMessage, kLogMessageCount> LogMessages = {{
@@ -59,6 +59,11 @@ const std::array<TLogCategoryMessage, kLogMessageCount> LogMessages = {{
     {lcWeb, "Post"},
     {lcWeb, "Put"},
     {lcWeb, "Head"},
+    {lcPublish, "Start"},
+    {lcPublish, "Connect"},
+    {lcPublish, "Error"},
+    {lcPublish, "Reconnect"},
+    {lcPublish, "Stop"},
 }};
 
 const char* MessageCategoryName(uint8_t message) {

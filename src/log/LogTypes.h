@@ -22,6 +22,7 @@ enum TLogCategory : uint8_t {
     lcVideo = 4,
     lcWeb = 5,
     lcClient = 6,
+    lcPublish = 7,
 };
 
 struct TLogCategoryMessage {
@@ -29,8 +30,11 @@ struct TLogCategoryMessage {
     const char* Message;
 };
 
-constexpr int kLogCategoryCount = 7;
-constexpr int kLogMessageCount = 52;
+constexpr int kLogCategoryCount = 8;
+// Numbers 0 to 51 are the original table; later messages are only ever appended, so the numbers in
+// existing log files keep their meaning.
+constexpr int kLogMessageCount = 57;
+constexpr int kOriginalLogMessageCount = 52;
 
 extern const std::array<const char*, kLogCategoryCount> LogCategoryNames;
 extern const std::array<TLogCategoryMessage, kLogMessageCount> LogMessages;
@@ -89,6 +93,11 @@ enum TLogMessage : uint8_t {
     lmWebPost = 49,
     lmWebPut = 50,
     lmWebHead = 51,
+    lmPublishStart = 52,
+    lmPublishConnect = 53,
+    lmPublishError = 54,
+    lmPublishReconnect = 55,
+    lmPublishStop = 56,
 };
 
 // One log entry on its way from a producer to the main thread.

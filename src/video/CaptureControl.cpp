@@ -269,7 +269,8 @@ bool TCaptureControl::StartVideo() {
     }
     PositionCaptureWindow();
     FCaptureWindow->Show(true);
-    FVideoThread = std::make_unique<TVideoThread>(*FCaptureWindow, FVideoServer, FLogWindow, &FPreview);
+    FVideoThread =
+        std::make_unique<TVideoThread>(*FCaptureWindow, FVideoServer, FLogWindow, &FPreview, FFrameTap);
     FVideoState = vsRunning;
     return true;
 }

@@ -72,6 +72,9 @@ public:
 
     // Where the video thread sends each frame's packet (the engine's video server); none sends nothing.
     void SetVideoServer(TVideoPacketSink* videoServer) { FVideoServer = videoServer; }
+    // Where the video thread hands each overlaid frame besides the JPEG encoder (the publisher); none
+    // by default.
+    void SetFrameTap(TFrameTap* frameTap) { FFrameTap = frameTap; }
     // With video "Enabled": shows the capture window and starts the video thread (vsRunning). Without
     // it, does nothing and succeeds. Fails when there is no capture window to grab from.
     bool StartVideo();
@@ -111,6 +114,7 @@ private:
     TCapDriverCaps FDriverCaps{};
     TCaptureParms FCaptureParms{};
     TVideoPacketSink* FVideoServer = nullptr;
+    TFrameTap* FFrameTap = nullptr;
     TFramePreview FPreview;
     // After the capture window: the thread ends before the window goes.
     std::unique_ptr<TVideoThread> FVideoThread;

@@ -31,8 +31,9 @@ double TFrameRateWindow::Add(uint32_t tick) {
 }
 
 TVideoThread::TVideoThread(TCaptureWindow& captureWindow, TVideoPacketSink* videoServer,
-                           TMessageWindow logWindow, TFramePreview* preview)
-    : CaptureWindow(captureWindow), VideoServer(videoServer), LogWindow(logWindow), Preview(preview) {
+                           TMessageWindow logWindow, TFramePreview* preview, TFrameTap* frameTap)
+    : CaptureWindow(captureWindow), VideoServer(videoServer), LogWindow(logWindow), Preview(preview),
+      FrameTap(frameTap) {
     FThread = std::thread([this] { Execute(); });
 }
 
@@ -148,6 +149,9 @@ void TVideoThread::ProcessFrame(const TVideoHdr& header) {
     }
     JpegStream->Clear();
     DrawOverlay();
+    if (FrameTap) {
+        FrameTap->FrameReady(*FrameBitmap, FFrameNumber);
+    }
     Converter->Quality = ConfigurationExists() ? Configuration().JpegQuality() : 75;
     if (!Converter->Convert(*FrameBitmap, *JpegStream)) {
         FrameNotSent("the frame could not be encoded (" + Converter->ErrorText() + ")");

@@ -5,6 +5,7 @@
 #include "platform/capture/CaptureWindow.h"
 #include "video/Bitmap.h"
 #include "video/FramePreview.h"
+#include "video/FrameTap.h"
 #include "video/JpegConverter.h"
 #include "video/MemoryStream.h"
 #include "video/Overlay.h"
@@ -47,9 +48,9 @@ struct TFrameRateWindow {
 class TVideoThread {
 public:
     // Starts the thread at once. videoServer may be none (frames are then processed and not sent),
-    // preview too.
+    // preview and frameTap too.
     TVideoThread(TCaptureWindow& captureWindow, TVideoPacketSink* videoServer, TMessageWindow logWindow,
-                 TFramePreview* preview = nullptr);
+                 TFramePreview* preview = nullptr, TFrameTap* frameTap = nullptr);
     // Terminates and waits; on the capture window's owner thread only.
     ~TVideoThread();
     TVideoThread(const TVideoThread&) = delete;
@@ -89,6 +90,7 @@ private:
     TVideoPacketSink* VideoServer;
     TMessageWindow LogWindow;
     TFramePreview* Preview;
+    TFrameTap* FrameTap;
 
     uint32_t FFrameNumber = 0;
     TFrameRateWindow FRateWindow;

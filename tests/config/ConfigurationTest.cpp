@@ -59,7 +59,13 @@ TEST_F(ConfigurationTest, DefaultsWithoutAFile) {
     EXPECT_EQ(config->Broadcast().Host(), 0);
     EXPECT_TRUE(config->Log().Information());
     EXPECT_TRUE(config->Log().MessageEnabled(51));
-    EXPECT_FALSE(config->Log().MessageEnabled(52));
+    EXPECT_TRUE(config->Log().MessageEnabled(56)) << "added messages are on without a key";
+    EXPECT_FALSE(config->Log().MessageEnabled(57));
+    EXPECT_FALSE(config->Publish().Enabled());
+    EXPECT_EQ(config->Publish().Url(), "");
+    EXPECT_EQ(config->Publish().VideoBitrate(), 0);
+    EXPECT_EQ(config->Publish().Keyframe(), 2);
+    EXPECT_EQ(config->Publish().EffectiveUrl(), "");
     EXPECT_EQ(config->BackgroundColor(), -16777211);
     EXPECT_EQ(config->JpegQuality(), 75);
     EXPECT_FALSE(test::FileExists(Ini())) << "loading never saves";
@@ -148,6 +154,46 @@ TEST_F(ConfigurationTest, BracketWritesEverySectionOnceInOrder) {
     EXPECT_EQ(file.ReadInteger("Log", "33", 1), 0);
     EXPECT_EQ(file.ReadInteger("Application", "JpegQuality", 0), 80);
     EXPECT_EQ(file.ReadKeyNames("Log").size(), 55u);
+}
+
+TEST_F(ConfigurationTest, PublishSectionIsAppendedAndLeavesEveryOtherByteAlone) {
+    const std::string existing = "[Video]\r\nEnabled=1\r\nPort=2001\r\n; a comment\r\n"
+                                 "[Log]\r\nInformation=1\r\n33=0\r\n"
+                                 "[Application]\r\nJpegQuality=80\r\n";
+    auto config = Load(existing);
+    config->BeginUpdate();
+    config->EndUpdate();
+    const std::string afterApply = ReadFile(Ini());
+    EXPECT_EQ(std::count(afterApply.begin(), afterApply.end(), '['), 9)
+        << "an Apply writes the sections it always did";
+    EXPECT_EQ(afterApply.find("[Publish]"), std::string::npos);
+    EXPECT_EQ(TIniFile(Ini()).ReadKeyNames("Log").size(), 55u) << "keys 52 and up are kept only while off";
+
+    WriteFile(Ini(), existing);
+    config->Publish().BeginUpdate();
+    config->Publish().SetEnabled(true);
+    config->Publish().SetUrl("rtmp://server/live/key");
+    config->Publish().SetVideoBitrate(1500);
+    config->Publish().EndUpdate();
+    EXPECT_EQ(ReadFile(Ini()), existing + "[Publish]\r\nEnabled=1\r\nUrl=rtmp://server/live/key\r\n"
+                                          "VideoBitrate=1500\r\nKeyframe=2\r\n");
+    auto reloaded = Load();
+    EXPECT_EQ(reloaded->Publish().EffectiveUrl(), "rtmp://server/live/key");
+    reloaded->Publish().SetRunUrl("srt://other:9000");
+    EXPECT_EQ(reloaded->Publish().EffectiveUrl(), "srt://other:9000")
+        << "the command line's URL wins for the run";
+    EXPECT_EQ(TIniFile(Ini()).ReadString("Publish", "Url", ""), "rtmp://server/live/key")
+        << "and is never written";
+}
+
+TEST_F(ConfigurationTest, AddedMessageSwitchesAreStoredOnlyWhileOff) {
+    auto config = Load();
+    config->Log().SetMessageEnabled(55, false);
+    EXPECT_EQ(TIniFile(Ini()).ReadString("Log", "55", ""), "0");
+    EXPECT_FALSE(Load()->Log().MessageEnabled(55)) << "it survives a restart";
+    config->Log().SetMessageEnabled(55, true);
+    EXPECT_EQ(TIniFile(Ini()).ReadString("Log", "55", "none"), "none");
+    EXPECT_EQ(TIniFile(Ini()).ReadKeyNames("Log").size(), 55u);
 }
 
 TEST_F(ConfigurationTest, NestedAndUnbalancedBrackets) {

@@ -142,7 +142,17 @@ TEST(LogTablesTest, MessagesKeepTheirCategories) {
     EXPECT_STREQ(MessageCategoryName(lmAudioSocketConnect), "Audio");
     EXPECT_STREQ(MessageText(lmClientConnectBlocked), "Connect, blocked");
     EXPECT_STREQ(MessageCategoryName(lmWebHead), "Web");
-    EXPECT_STREQ(MessageCategoryName(52), "Unknown");
+    EXPECT_STREQ(MessageCategoryName(kLogMessageCount), "Unknown");
+}
+
+TEST(LogTablesTest, AddedMessagesFollowTheOriginalNumbers) {
+    EXPECT_STREQ(MessageText(51), "Head") << "numbers in existing log files keep their meaning";
+    const char* publish[] = {"Start", "Connect", "Error", "Reconnect", "Stop"};
+    for (uint8_t n = lmPublishStart; n <= lmPublishStop; ++n) {
+        EXPECT_STREQ(MessageCategoryName(n), "Publish") << int(n);
+        EXPECT_STREQ(MessageText(n), publish[n - lmPublishStart]);
+    }
+    EXPECT_EQ(lmPublishStop + 1, kLogMessageCount);
 }
 
 class EventLogTest : public ::testing::Test {
@@ -170,8 +180,11 @@ TEST_F(EventLogTest, FiltersByLevelAndByMessage) {
     EXPECT_TRUE(Log.WriteLogEntry(Entry(7, lmVideoSocketConnect), Settings)) << "unknown levels always pass";
     Settings.SetMessageEnabled(lmAudioSocketWrite, false);
     EXPECT_FALSE(Log.WriteLogEntry(Entry(llError, lmAudioSocketWrite), Settings));
-    EXPECT_FALSE(Log.WriteLogEntry(Entry(llError, 52), Settings)) << "a number without a switch";
-    EXPECT_EQ(Log.LogLines().size(), 2u);
+    EXPECT_FALSE(Log.WriteLogEntry(Entry(llError, kLogMessageCount), Settings))
+        << "a number without a switch";
+    EXPECT_TRUE(Log.WriteLogEntry(Entry(llError, lmPublishError), Settings))
+        << "added messages are switched on";
+    EXPECT_EQ(Log.LogLines().size(), 3u);
 }
 
 TEST_F(EventLogTest, KeepsAtMostTenThousandLines) {

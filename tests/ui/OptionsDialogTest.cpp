@@ -344,8 +344,8 @@ TEST_F(OptionsDialogTest, SwitchTreeIsSortedExpandedAndTogglesOnImageClicks) {
         EXPECT_EQ(TSwitchTree::Image(tree->topLevelItem(i)), TSwitchTree::kImagePartly)
             << "every category has a message switched on";
     }
-    EXPECT_EQ(categories,
-              (std::vector<std::string>{"Application", "Audio", "Broadcast", "Client", "Video", "Web"}));
+    EXPECT_EQ(categories, (std::vector<std::string>{"Application", "Audio", "Broadcast", "Client", "Publish",
+                                                    "Video", "Web"}));
     QTreeWidgetItem* video = Category(tree, "Video");
     ASSERT_NE(video, nullptr);
     EXPECT_EQ(video->childCount(), 20);

@@ -160,7 +160,7 @@ public:
     // kAllMessageSwitches) are kept in the file only while they are off, so that a settings file stays
     // byte for byte as it was unless the operator turns one of them off.
     static constexpr int kMessageSwitches = 52;
-    static constexpr int kAllMessageSwitches = 57;
+    static constexpr int kAllMessageSwitches = 61;
 
     using TCustomConfiguration::TCustomConfiguration;
     void Load() override;

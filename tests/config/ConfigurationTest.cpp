@@ -59,8 +59,8 @@ TEST_F(ConfigurationTest, DefaultsWithoutAFile) {
     EXPECT_EQ(config->Broadcast().Host(), 0);
     EXPECT_TRUE(config->Log().Information());
     EXPECT_TRUE(config->Log().MessageEnabled(51));
-    EXPECT_TRUE(config->Log().MessageEnabled(56)) << "added messages are on without a key";
-    EXPECT_FALSE(config->Log().MessageEnabled(57));
+    EXPECT_TRUE(config->Log().MessageEnabled(60)) << "added messages are on without a key";
+    EXPECT_FALSE(config->Log().MessageEnabled(61));
     EXPECT_FALSE(config->Publish().Enabled());
     EXPECT_EQ(config->Publish().Url(), "");
     EXPECT_EQ(config->Publish().VideoBitrate(), 0);

@@ -80,8 +80,39 @@ bool TCaptureWindow::DriverConnect(uint32_t index) {
         if (!driver) {
             return false;
         }
+        FLastSetup.reset();
         std::lock_guard lock(FStateLock);
         FDriver = std::move(driver);
+        FStableId = CaptureDriverStableId(index);
+        FDeviceIndex = index;
+        FErrorReported = false;
+        return true;
+    });
+}
+
+bool TCaptureWindow::DriverReconnect() {
+    std::string stableId;
+    uint32_t deviceIndex = 0;
+    {
+        std::lock_guard lock(FStateLock);
+        stableId = FStableId;
+        deviceIndex = FDeviceIndex;
+    }
+    DriverDisconnect();
+    std::shared_ptr<TCaptureDriver> driver = ConnectCaptureDriverById(stableId, deviceIndex);
+    if (!driver) {
+        return false;
+    }
+    return Invoke([&] {
+        if (FLastSetup) {
+            driver->SetSetup(*FLastSetup);
+        }
+        std::lock_guard lock(FStateLock);
+        // A connect of the owner's own while the device was opened here wins.
+        if (FDriver) {
+            return false;
+        }
+        FDriver = driver;
         FErrorReported = false;
         return true;
     });
@@ -113,7 +144,13 @@ bool TCaptureWindow::GetSequenceSetup(TCaptureParms& parms) {
 }
 
 bool TCaptureWindow::SetSequenceSetup(const TCaptureParms& parms) {
-    return Invoke([&] { return FDriver && FDriver->SetSetup(parms); });
+    return Invoke([&] {
+        if (!FDriver || !FDriver->SetSetup(parms)) {
+            return false;
+        }
+        FLastSetup = parms;
+        return true;
+    });
 }
 
 uint32_t TCaptureWindow::GetVideoFormat(uint8_t* buffer, uint32_t size) {
@@ -222,6 +259,13 @@ void TCaptureWindow::ReportError(const TCaptureError& error) {
     if (FErrorCallback) {
         FErrorCallback(this, error.Number, error.Text.c_str());
     }
+}
+
+bool TCaptureWindow::Call(const std::function<void()>& body) {
+    return Invoke([&] {
+        body();
+        return true;
+    });
 }
 
 void TCaptureWindow::RunOnOwner(std::function<void()> body) {

@@ -11,6 +11,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 
@@ -53,6 +54,11 @@ public:
     // The driver of that index of the capture driver table; an index without a driver fails.
     bool DriverConnect(uint32_t index);
     bool DriverDisconnect();
+    // Connects afresh to the device last connected, found by its stable identity wherever it is in
+    // the table now (an unplugged camera plugged in again), with the sequence settings last set. The
+    // old driver goes first, so a device that still exists is free to be opened again. The opening
+    // runs on the calling thread, not the owner's. False, and no driver, when the device is not there.
+    bool DriverReconnect();
     bool Connected() const;
     bool DriverGetCaps(TCapDriverCaps& caps);
     bool GetStatus(TCapStatus& status);
@@ -73,6 +79,10 @@ public:
     // Grabs one frame and calls the frame callback with it before returning. A failure reaches the error
     // callback once, until a grab succeeds again.
     bool GrabFrameNoStop();
+
+    // Runs body on the owner thread, as a request like the others (at once on the owner thread); false
+    // when the window went away first.
+    bool Call(const std::function<void()>& body);
 
     // Owner thread: runs the requests of other threads that are waiting.
     void ServeRequests();
@@ -122,6 +132,9 @@ private:
 
     mutable std::mutex FStateLock; // guards the driver pointer and the geometry for other threads
     std::shared_ptr<TCaptureDriver> FDriver;
+    std::string FStableId;
+    uint32_t FDeviceIndex = 0;
+    std::optional<TCaptureParms> FLastSetup; // owner thread
     TWindowRect FRect;
     bool FVisible;
 

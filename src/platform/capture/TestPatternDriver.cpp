@@ -214,16 +214,16 @@ TBitmapInfoHeader TTestPatternDriver::FormatOf(int32_t width, int32_t height, ui
 }
 
 std::unique_ptr<TTestPatternDriver> TTestPatternDriver::Connect(uint32_t deviceIndex) {
-    if (TestPatternFaults().FailConnect) {
+    if (TestPatternFaults().FailConnect || TestPatternFaults().Unplugged) {
         return nullptr;
     }
     return std::make_unique<TTestPatternDriver>(deviceIndex);
 }
 
 TTestPatternDriver::TTestPatternDriver(uint32_t deviceIndex)
-    : FDeviceIndex(deviceIndex), FFormat(FormatOf(640, 480, kFourCcUyvy)),
-      FParms(DefaultCaptureParms(kDefaultMicroSecPerFrame)), FConnected(TClock::now()), FNextDue(FConnected) {
-}
+    : FDeviceIndex(deviceIndex), FUnplugs(TestPatternFaults().Unplugs),
+      FFormat(FormatOf(640, 480, kFourCcUyvy)), FParms(DefaultCaptureParms(kDefaultMicroSecPerFrame)),
+      FConnected(TClock::now()), FNextDue(FConnected) {}
 
 bool TTestPatternDriver::SetFormat(int32_t width, int32_t height, uint32_t compression) {
     const auto& sizes = Sizes();
@@ -392,6 +392,16 @@ TFrameWait TTestPatternDriver::WaitForFrame(TCaptureError& error) {
         FNextDue = std::max(due + period, TClock::now());
     }
     std::this_thread::sleep_until(due);
+    if (Gone()) {
+        error = {kCapErrDevice, "The test pattern device was unplugged"};
+        return TFrameWait::Failed;
+    }
+    if (TestPatternFaults().Stalled) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(kStallTimeoutMs));
+        error = {kCapErrFrameTimeout,
+                 "No frame from the test pattern device within " + std::to_string(kStallTimeoutMs) + " ms"};
+        return TFrameWait::Timeout;
+    }
     if (TestPatternFaults().FailGrab) {
         error = {kCapErrInjected, "Test pattern grab failure"};
         return TFrameWait::Failed;
@@ -399,7 +409,15 @@ TFrameWait TTestPatternDriver::WaitForFrame(TCaptureError& error) {
     return TFrameWait::Ready;
 }
 
-bool TTestPatternDriver::TakeFrame(const std::function<void(TVideoHdr&)>& deliver, TCaptureError&) {
+bool TTestPatternDriver::Gone() const {
+    return TestPatternFaults().Unplugged || TestPatternFaults().Unplugs != FUnplugs;
+}
+
+bool TTestPatternDriver::TakeFrame(const std::function<void(TVideoHdr&)>& deliver, TCaptureError& error) {
+    if (Gone()) {
+        error = {kCapErrDevice, "The test pattern device was unplugged"};
+        return false;
+    }
     TVideoHdr header;
     {
         std::lock_guard lock(FLock);

@@ -15,11 +15,24 @@ struct TTestPatternFaults {
     std::atomic<bool> FailConnect{false};
     std::atomic<bool> FailStatus{false};
     std::atomic<bool> FailGrab{false};
+    // Pulled out: connected devices fail for good, as an unplugged camera's open descriptor does, and
+    // connecting fails until Replug.
+    std::atomic<bool> Unplugged{false};
+    std::atomic<uint32_t> Unplugs{0};
+    // Connected but delivering nothing: every wait for a frame times out.
+    std::atomic<bool> Stalled{false};
 
+    void Unplug() {
+        ++Unplugs;
+        Unplugged = true;
+    }
+    void Replug() { Unplugged = false; }
     void Reset() {
         FailConnect = false;
         FailStatus = false;
         FailGrab = false;
+        Unplugged = false;
+        Stalled = false;
     }
 };
 TTestPatternFaults& TestPatternFaults();
@@ -41,6 +54,7 @@ public:
     static const std::vector<std::string>& PatternNames();
 
     static constexpr uint32_t kDefaultMicroSecPerFrame = 33333;
+    static constexpr int kStallTimeoutMs = 200;
 
     // Nothing when connecting is made to fail.
     static std::unique_ptr<TTestPatternDriver> Connect(uint32_t deviceIndex);
@@ -71,7 +85,11 @@ public:
 private:
     using TClock = std::chrono::steady_clock;
 
+    // Unplugged since this device was connected.
+    bool Gone() const;
+
     uint32_t FDeviceIndex;
+    uint32_t FUnplugs;
     // Guards what WaitForFrame reads on the grabbing thread.
     mutable std::mutex FLock;
     TBitmapInfoHeader FFormat;

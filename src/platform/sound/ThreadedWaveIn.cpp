@@ -233,6 +233,7 @@ void TThreadedWaveIn::CaptureLoop() {
         lock.lock();
         if (got < 0) {
             FSourceFailed = true;
+            Post(MM_WIM_FAILED, nullptr);
         } else if (got > 0 && FStarted) {
             Deliver(scratch.data(), static_cast<size_t>(got) * FBlockAlign);
         }

@@ -126,6 +126,7 @@ public:
     long long VideoBytes() const { return FVideoBytes; }
     long long AudioBytes() const { return FAudioBytes; }
     long Rejoins() const { return FRejoins; }
+    long Dropped() const { return FDropped; }
 
 private:
     struct TViewer {
@@ -162,6 +163,13 @@ private:
                     const ssize_t got = ::recv(fds[i].fd, scratch.data(), scratch.size(), MSG_DONTWAIT);
                     if (got > 0) {
                         (i % 2 == 0 ? FVideoBytes : FAudioBytes) += got;
+                    } else if (got == 0 || (errno != EAGAIN && errno != EWOULDBLOCK)) {
+                        // The server closed a viewer it should have kept; it joins again.
+                        ++FDropped;
+                        TViewer& viewer = FViewers[i / 2];
+                        Leave(viewer);
+                        Join(viewer);
+                        break;
                     }
                 }
             }
@@ -185,6 +193,7 @@ private:
     std::atomic<long long> FVideoBytes{0};
     std::atomic<long long> FAudioBytes{0};
     std::atomic<long> FRejoins{0};
+    std::atomic<long> FDropped{0};
     std::thread FThread;
 };
 
@@ -334,7 +343,8 @@ int main(int argc, char** argv) {
     }
 
     // Error entries the driver provokes by unplugging the devices.
-    const std::set<int> provoked = {lmVideoError, lmVideoDeviceLost, lmAudioDeviceLost};
+    // A capture device still gone at the end cannot be disconnected either.
+    const std::set<int> provoked = {lmVideoError, lmVideoDeviceLost, lmAudioDeviceLost, lmDriverDisconnect};
     long errors = 0;
     long provokedErrors = 0;
     QObject::connect(&engine, &TDataModuleMain::LogRecorded, [&](const TAMLog& entry) {
@@ -422,6 +432,7 @@ int main(int argc, char** argv) {
     const long long videoBytes = viewers->VideoBytes();
     const long long audioBytes = viewers->AudioBytes();
     const long rejoins = viewers->Rejoins();
+    const long dropped = viewers->Dropped();
     const long responses = web->Responses();
     const long failures = web->Failures();
     viewers.reset();
@@ -469,6 +480,7 @@ int main(int argc, char** argv) {
     check(errors == 0, std::to_string(errors) + " error entries not provoked by the driver (" +
                            std::to_string(provokedErrors) + " provoked)");
     check(videoBytes > 0 && audioBytes > 0, "viewers received video and audio");
+    check(dropped == 0, std::to_string(dropped) + " viewers closed by the server");
     check(responses > 0 && failures == 0, std::to_string(failures) + " failed web requests");
     check(pageFailures == 0 && (pageUpdates > 0 || options.Seconds < options.PageEvery),
           std::to_string(pageFailures) + " failed page updates");

@@ -4,6 +4,7 @@
 #include "audio/MuLaw.h"
 #include "config/Configuration.h"
 #include "platform/shell/OperatorPrompts.h"
+#include "platform/shell/ThreadHandOff.h"
 
 #include <algorithm>
 
@@ -308,6 +309,9 @@ void TAudioCapture::WaveInData(const TWaveInEvent& event) {
 }
 
 bool TAudioCapture::event(QEvent* event) {
+    if (event->type() >= WaveInEventType(MM_WIM_OPEN) && event->type() <= WaveInEventType(MM_WIM_FAILED)) {
+        TakeOverFromThread(event);
+    }
     if (event->type() == WaveInEventType(MM_WIM_DATA)) {
         WaveInData(static_cast<const TWaveInEvent&>(*event));
         return true;

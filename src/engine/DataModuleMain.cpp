@@ -25,7 +25,7 @@ protected:
     bool event(QEvent* event) override {
         if (event->type() == static_cast<QEvent::Type>(WM_LOGENTRY)) {
             auto* logEvent = static_cast<TLogEntryEvent*>(event);
-            std::unique_ptr<TAMLog> entry = std::move(logEvent->Entry);
+            std::unique_ptr<TAMLog> entry = logEvent->TakeEntry();
             if (entry) {
                 FOwner.WriteLogEntry(*entry);
             }

@@ -102,8 +102,8 @@ std::vector<uint8_t> TLogCollector::Messages() const {
 bool TLogCollector::event(QEvent* event) {
     if (event->type() == static_cast<QEvent::Type>(WM_LOGENTRY)) {
         auto* logEvent = static_cast<TLogEntryEvent*>(event);
-        if (logEvent->Entry) {
-            Entries.push_back(*logEvent->Entry);
+        if (const TAMLog* record = logEvent->Record()) {
+            Entries.push_back(*record);
         }
         return true;
     }

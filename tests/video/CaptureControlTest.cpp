@@ -29,7 +29,7 @@ public:
 
     bool event(QEvent* event) override {
         if (event->type() == static_cast<QEvent::Type>(WM_LOGENTRY)) {
-            const TAMLog& entry = *static_cast<TLogEntryEvent*>(event)->Entry;
+            const TAMLog& entry = *static_cast<TLogEntryEvent*>(event)->Record();
             Entries.push_back({entry.Level, entry.Message, entry.Detail, FromCommaText(entry.Values)});
             return true;
         }

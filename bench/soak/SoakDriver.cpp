@@ -3,7 +3,8 @@
 // time. After a warm-up it samples the process's resident memory, descriptors and threads, and at the
 // end checks that they stayed within a small margin of the warm-up values, that the log file holds at
 // most 10000 lines and that no error entry was recorded except those the driver provoked (with
-// --unplug-every, the device loss and its report). Exits non-zero when a check fails.
+// --unplug-every, the device loss and its report; the resets of viewers that leave with data unread). Exits
+// non-zero when a check fails.
 //
 //   soak_driver [--seconds S] [--warmup S] [--viewers N] [--page-every S] [--unplug-every S]
 //               [--report-every S]
@@ -298,7 +299,7 @@ bool ParseOptions(int argc, char** argv, TOptions& options) {
     return options.Seconds > options.Warmup && options.Viewers > 0 && options.ReportEvery > 0;
 }
 
-const char* kPage = "<html><body>\r\n<applet code=\"Old.class\" width=320 height=240>\r\n</applet>\r\n"
+const char* kPage = "<html><body>\r\n<applet code=\"Lumiclip.class\" width=320 height=240>\r\n</applet>\r\n"
                     "</body></html>\r\n";
 
 } // namespace
@@ -352,7 +353,10 @@ int main(int argc, char** argv) {
         if (entry.Level != llError) {
             return;
         }
-        if (options.UnplugEvery > 0 && provoked.count(entry.Message)) {
+        // A viewer that leaves with data still unread resets its connection, as a real one does.
+        const bool leaving = (entry.Message == lmVideoSocketError || entry.Message == lmAudioSocketError) &&
+                             entry.Values.find("10054") != std::string::npos;
+        if (leaving || (options.UnplugEvery > 0 && provoked.count(entry.Message))) {
             ++provokedErrors;
             return;
         }

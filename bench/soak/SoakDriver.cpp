@@ -353,9 +353,11 @@ int main(int argc, char** argv) {
         if (entry.Level != llError) {
             return;
         }
-        // A viewer that leaves with data still unread resets its connection, as a real one does.
-        const bool leaving = (entry.Message == lmVideoSocketError || entry.Message == lmAudioSocketError) &&
-                             entry.Values.find("10054") != std::string::npos;
+        // A viewer that leaves with data still unread resets its connection, as a real one does, and a
+        // send to it may then find the connection shut down.
+        const bool socketError = entry.Message == lmVideoSocketError || entry.Message == lmAudioSocketError;
+        const bool leaving = socketError && (entry.Values.find("Error code: 10054") != std::string::npos ||
+                                             entry.Values.find("Error code: 10058") != std::string::npos);
         if (leaving || (options.UnplugEvery > 0 && provoked.count(entry.Message))) {
             ++provokedErrors;
             return;

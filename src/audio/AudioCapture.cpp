@@ -309,9 +309,7 @@ void TAudioCapture::WaveInData(const TWaveInEvent& event) {
 }
 
 bool TAudioCapture::event(QEvent* event) {
-    if (event->type() >= WaveInEventType(MM_WIM_OPEN) && event->type() <= WaveInEventType(MM_WIM_FAILED)) {
-        TakeOverFromThread(event);
-    }
+    TakeOverFromThread(event);
     if (event->type() == WaveInEventType(MM_WIM_DATA)) {
         WaveInData(static_cast<const TWaveInEvent&>(*event));
         return true;

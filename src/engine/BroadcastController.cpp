@@ -6,6 +6,7 @@
 #include "engine/EngineApplication.h"
 #include "log/LogPost.h"
 #include "platform/shell/OperatorPrompts.h"
+#include "platform/shell/ThreadHandOff.h"
 
 #include <cstdio>
 #include <exception>
@@ -145,6 +146,7 @@ void TBroadcastController::Destroy() {
 }
 
 bool TBroadcastController::event(QEvent* event) {
+    TakeOverFromThread(event);
     switch (static_cast<int>(event->type())) {
     case WM_INITIALIZEDEVICES:
         InitializeDevices();

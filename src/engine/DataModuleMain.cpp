@@ -4,6 +4,7 @@
 #include "engine/Clients.h"
 #include "log/LogFormat.h"
 #include "platform/net/NetUtil.h"
+#include "platform/shell/ThreadHandOff.h"
 #include "platform/shell/VersionInfo.h"
 #include "web/WebServerThread.h"
 
@@ -23,6 +24,7 @@ public:
 
 protected:
     bool event(QEvent* event) override {
+        TakeOverFromThread(event);
         if (event->type() == static_cast<QEvent::Type>(WM_LOGENTRY)) {
             auto* logEvent = static_cast<TLogEntryEvent*>(event);
             std::unique_ptr<TAMLog> entry = logEvent->TakeEntry();

@@ -10,7 +10,9 @@ bool PostWindowMessage(QObject* target, int message) {
     if (!target) {
         return false;
     }
-    QCoreApplication::postEvent(target, new QEvent(static_cast<QEvent::Type>(message)));
+    auto event = std::make_unique<QEvent>(static_cast<QEvent::Type>(message));
+    HandOffToThread(event.get());
+    QCoreApplication::postEvent(target, event.release());
     return true;
 }
 

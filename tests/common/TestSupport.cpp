@@ -100,6 +100,7 @@ std::vector<uint8_t> TLogCollector::Messages() const {
 }
 
 bool TLogCollector::event(QEvent* event) {
+    TakeOverFromThread(event);
     if (event->type() == static_cast<QEvent::Type>(WM_LOGENTRY)) {
         auto* logEvent = static_cast<TLogEntryEvent*>(event);
         if (const TAMLog* record = logEvent->Record()) {

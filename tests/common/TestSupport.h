@@ -36,6 +36,20 @@ bool FileExists(const std::string& path);
 std::string ReplayCorpus(const std::string& folder, size_t minimumFiles,
                          const std::function<std::string(const uint8_t*, size_t)>& check);
 
+// Sanitizer builds run several times slower (ThreadSanitizer most) on CI machines that others share,
+// so a deadline for a condition a test waits for stretches by this factor. Nothing a test measures
+// is scaled.
+#if defined(__SANITIZE_THREAD__)
+inline constexpr int kDeadlineScale = 4;
+#elif defined(__SANITIZE_ADDRESS__)
+inline constexpr int kDeadlineScale = 2;
+#else
+inline constexpr int kDeadlineScale = 1;
+#endif
+constexpr int Deadline(int ms) {
+    return ms * kDeadlineScale;
+}
+
 // Runs the event loop until done() is true or timeoutMs passed; returns done().
 bool ProcessEventsUntil(const std::function<bool()>& done, int timeoutMs = 15000);
 // Runs the event loop for the given time.

@@ -1,6 +1,7 @@
 #include "engine/EngineFixture.h"
 #include "engine/LocalAddresses.h"
 #include "log/CommaText.h"
+#include "platform/shell/ThreadHandOff.h"
 #include "platform/shell/VersionInfo.h"
 
 #include <QObject>
@@ -177,6 +178,7 @@ TEST_F(StartStopTest, ExceptionInAnEventHandlerIsLoggedAndTheProgramGoesOn) {
     class TThrowing : public QObject {
     protected:
         bool event(QEvent* event) override {
+            TakeOverFromThread(event);
             if (event->type() == QEvent::User) {
                 throw std::runtime_error("handler failed");
             }

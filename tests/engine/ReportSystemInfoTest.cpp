@@ -4,6 +4,7 @@
 #include "engine/Reports.h"
 #include "log/CommaText.h"
 #include "log/LogPost.h"
+#include "platform/shell/ThreadHandOff.h"
 
 #include <QCoreApplication>
 #include <QEvent>
@@ -69,6 +70,7 @@ protected:
 class TMessageSink : public QObject {
 public:
     bool event(QEvent* event) override {
+        TakeOverFromThread(event);
         Messages.push_back(static_cast<int>(event->type()));
         return true;
     }

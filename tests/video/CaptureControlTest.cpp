@@ -4,6 +4,7 @@
 #include "log/CommaText.h"
 #include "platform/capture/ScriptedPrompts.h"
 #include "platform/capture/TestPatternDriver.h"
+#include "platform/shell/ThreadHandOff.h"
 #include "video/VideoImageStream.h"
 
 #include <QCoreApplication>
@@ -28,6 +29,7 @@ public:
     };
 
     bool event(QEvent* event) override {
+        TakeOverFromThread(event);
         if (event->type() == static_cast<QEvent::Type>(WM_LOGENTRY)) {
             const TAMLog& entry = *static_cast<TLogEntryEvent*>(event)->Record();
             Entries.push_back({entry.Level, entry.Message, entry.Detail, FromCommaText(entry.Values)});

@@ -144,10 +144,10 @@ bool TClient::Fill(int timeoutMs) {
 THttpResponse TClient::Read(bool head, int timeoutMs) {
     auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
     for (;;) {
-        std::string copy = FPending;
-        THttpResponse response = ParseResponse(copy, head);
+        // ParseResponse consumes only a complete response; copying the pending bytes for every piece
+        // received made reading a large body quadratic.
+        THttpResponse response = ParseResponse(FPending, head);
         if (response.Ok) {
-            FPending = copy;
             return response;
         }
         auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline -

@@ -1,6 +1,7 @@
 #include "platform/capture/CaptureWindow.h"
 
 #include "platform/capture/CaptureDriverTable.h"
+#include "platform/shell/ThreadHandOff.h"
 
 #include <QCoreApplication>
 #include <algorithm>
@@ -279,7 +280,9 @@ void TCaptureWindow::RunOnOwner(std::function<void()> body) {
     queue->Pending.push_back(request);
     queue->Arrived.notify_all();
     // Posted under the lock: the destructor closes the queue under it first, so the window still lives.
-    QCoreApplication::postEvent(this, new QEvent(static_cast<QEvent::Type>(kServeEvent)));
+    auto event = std::make_unique<QEvent>(static_cast<QEvent::Type>(kServeEvent));
+    HandOffToThread(event.get());
+    QCoreApplication::postEvent(this, event.release());
     queue->Served.wait(lock, [&] { return request->Done || queue->Closed; });
 }
 
@@ -343,6 +346,7 @@ size_t TCaptureWindow::PendingRequests() const {
 }
 
 bool TCaptureWindow::event(QEvent* event) {
+    TakeOverFromThread(event);
     if (event->type() == static_cast<QEvent::Type>(kServeEvent)) {
         ServeRequests();
         return true;

@@ -2,6 +2,7 @@
 
 #include "platform/capture/CaptureDriverTable.h"
 #include "platform/capture/TestPatternDriver.h"
+#include "platform/shell/ThreadHandOff.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -180,6 +181,7 @@ class TEventRecorder : public QObject {
 public:
     int Received = 0;
     bool event(QEvent* event) override {
+        TakeOverFromThread(event);
         if (event->type() == QEvent::User) {
             ++Received;
             return true;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "platform/shell/ThreadHandOff.h"
 #include "platform/sound/WaveIn.h"
 
 #include <QCoreApplication>
@@ -49,6 +50,7 @@ public:
 
 protected:
     bool event(QEvent* event) override {
+        TakeOverFromThread(event);
         for (uint32_t message : {MM_WIM_OPEN, MM_WIM_CLOSE, MM_WIM_DATA}) {
             if (event->type() == WaveInEventType(message)) {
                 const auto& notification = static_cast<const TWaveInEvent&>(*event);

@@ -1,5 +1,6 @@
 #include "app/HeadlessRunner.h"
 #include "app/OneShotCommands.h"
+#include "app/StartupFolders.h"
 #include "config/Configuration.h"
 #include "engine/BroadcastController.h"
 #include "engine/DataModuleMain.h"
@@ -111,19 +112,16 @@ int main(int argc, char** argv) {
         }
     }
     const TJpegLibraryScope jpegLibrary;
+    const TProgramFolders folders = StartupFolders(options.IniFile);
     if (options.Command != TOneShotCommand::None) {
-        return RunOneShotCommand(options.Command, options.IniFile.empty()
-                                                      ? ChangeFileExt(ExecutablePath(), ".ini")
-                                                      : options.IniFile);
+        return RunOneShotCommand(options.Command, folders.IniFile, folders.WebHome);
     }
     if (!options.Headless) {
         std::fprintf(stderr, "streamwright: this build has no windows yet; run it with --headless\n");
         return 2;
     }
 
-    const std::string iniFile =
-        options.IniFile.empty() ? ChangeFileExt(ExecutablePath(), ".ini") : options.IniFile;
-    TProgramLifecycle program(iniFile);
+    TProgramLifecycle program(folders.IniFile, folders.LogFile, folders.WebHome);
     program.Configuration().Publish().SetRunUrl(options.PublishUrl);
 
     if (!std::getenv("DISPLAY") && !std::getenv("WAYLAND_DISPLAY") && !std::getenv("QT_QPA_PLATFORM")) {

@@ -130,8 +130,8 @@ void TDataModuleMain::FlushLog() {
     }
 }
 
-bool TDataModuleMain::PortInUse(int port) {
-    return sw::PortInUse(port);
+bool TDataModuleMain::PortInUse(int port, const std::string& address) {
+    return sw::PortInUse(port, address);
 }
 
 void TDataModuleMain::StartServers() {
@@ -139,6 +139,12 @@ void TDataModuleMain::StartServers() {
     ServerSocketVideo.Port = config.Video().Port();
     ServerSocketAudio.Port = config.Audio().Port();
     ServerSocketWeb.Port = config.Web().Port();
+    // Left alone when unset, so whoever drives the engine directly may pick its own address.
+    if (const std::string listen = config.Broadcast().EffectiveListenAddress(); !listen.empty()) {
+        ServerSocketVideo.BindAddress = listen;
+        ServerSocketAudio.BindAddress = listen;
+        ServerSocketWeb.BindAddress = listen;
+    }
     ServerSocketWeb.OnGetThread = [this](TUniqueFd socket, const std::string& address) {
         return ServerSocketWebGetThread(std::move(socket), address);
     };

@@ -4,12 +4,16 @@
 #include "engine/BroadcastController.h"
 #include "engine/Clients.h"
 #include "engine/DataModuleMain.h"
+#include "log/CommaText.h"
 
 namespace sw {
 
-TProgramLifecycle::TProgramLifecycle(const std::string& iniFile)
-    : FIniFile(iniFile), FConfiguration(std::make_unique<TConfiguration>(iniFile)) {
+TProgramLifecycle::TProgramLifecycle(const std::string& iniFile, const std::string& logFile,
+                                     const std::string& defaultWebHome)
+    : FIniFile(iniFile), FLogFile(logFile.empty() ? ChangeFileExt(iniFile, ".log") : logFile),
+      FConfiguration(std::make_unique<TConfiguration>(iniFile)) {
     SetConfiguration(FConfiguration.get());
+    FConfiguration->Web().SetDefaultPath(defaultWebHome);
     FConfiguration->Reload();
     FConfiguration->StoreRunTimeValues();
     FClients = std::make_unique<TClients>(iniFile);
@@ -28,7 +32,11 @@ void TProgramLifecycle::CreateEngine() {
     if (FEngine) {
         return;
     }
-    FEngine = std::make_unique<TDataModuleMain>(ChangeFileExt(FIniFile, ".log"));
+    FEngine = std::make_unique<TDataModuleMain>(FLogFile);
+    const std::string webHome = FConfiguration->Web().Path();
+    FEngine->Log(llInformation, lmFiles, Now(),
+                 "settings " + FIniFile + ", log " + FLogFile + ", web home " + webHome,
+                 ToCommaText({FIniFile, FLogFile, webHome}));
     FController = std::make_unique<TBroadcastController>(*FEngine);
     FController->Create();
 }

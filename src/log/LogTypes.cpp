@@ -64,6 +64,7 @@ const std::array<TLogCategoryMessage, kLogMessageCount> LogMessages = {{
     {lcPublish, "Error"},
     {lcPublish, "Reconnect"},
     {lcPublish, "Stop"},
+    {lcApplication, "Files"},
 }};
 
 const char* MessageCategoryName(uint8_t message) {

@@ -152,7 +152,7 @@ TEST(LogTablesTest, AddedMessagesFollowTheOriginalNumbers) {
         EXPECT_STREQ(MessageCategoryName(n), "Publish") << int(n);
         EXPECT_STREQ(MessageText(n), publish[n - lmPublishStart]);
     }
-    EXPECT_EQ(lmPublishStop + 1, kLogMessageCount);
+    EXPECT_EQ(lmFiles + 1, kLogMessageCount);
 }
 
 class EventLogTest : public ::testing::Test {

@@ -63,7 +63,8 @@ bool PortInUse(int port, const std::string& address) {
     int on = 1;
     ::setsockopt(fd.Get(), SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
     if (::bind(fd.Get(), reinterpret_cast<sockaddr*>(&where.Address), where.Length) != 0) {
-        return true;
+        // An address that is not this machine's is no busy port; opening the server says why.
+        return address.empty() || errno != EADDRNOTAVAIL;
     }
     return ::listen(fd.Get(), 5) != 0;
 }

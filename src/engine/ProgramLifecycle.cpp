@@ -4,7 +4,6 @@
 #include "engine/BroadcastController.h"
 #include "engine/Clients.h"
 #include "engine/DataModuleMain.h"
-#include "log/CommaText.h"
 
 namespace sw {
 
@@ -36,7 +35,7 @@ void TProgramLifecycle::CreateEngine() {
     const std::string webHome = FConfiguration->Web().Path();
     FEngine->Log(llInformation, lmFiles, Now(),
                  "settings " + FIniFile + ", log " + FLogFile + ", web home " + webHome,
-                 ToCommaText({FIniFile, FLogFile, webHome}));
+                 FIniFile + "\n" + FLogFile + "\n" + webHome);
     FController = std::make_unique<TBroadcastController>(*FEngine);
     FController->Create();
 }

@@ -266,7 +266,8 @@ TEST(ListenAddressTest, AbsentFromTheFileUntilSetAndRemovedWhenCleared) {
     EXPECT_EQ(test::ReadFile(ini).find("ListenAddress"), std::string::npos);
     config.Broadcast().SetListenAddress("::1");
     EXPECT_EQ(TIniFile(ini).ReadString("Broadcast", "ListenAddress", ""), "::1");
-    EXPECT_EQ(TIniFile(ini).ReadKeyNames("Broadcast").back(), "ListenAddress") << "appended after the design's keys";
+    EXPECT_EQ(TIniFile(ini).ReadKeyNames("Broadcast").back(), "ListenAddress")
+        << "appended after the design's keys";
     config.Broadcast().SetListenAddress("");
     EXPECT_EQ(test::ReadFile(ini).find("ListenAddress"), std::string::npos);
 }

@@ -5,9 +5,9 @@
 
 #include <QObject>
 #include <arpa/inet.h>
-#include <netinet/in.h>
 #include <cerrno>
 #include <cstring>
+#include <netinet/in.h>
 #include <stdexcept>
 #include <sys/socket.h>
 
@@ -52,7 +52,8 @@ TEST_F(StartStopTest, BothBusyPortsAreLoggedAndNothingStarts) {
     TPortHolder audio(Config->Audio().Port());
     EXPECT_FALSE(Controller->Start());
     Settle();
-    EXPECT_EQ(RecordedMessages(), (std::vector<uint8_t>{lmStarting, lmFiles, lmVideoPortInUse, lmAudioPortInUse}));
+    EXPECT_EQ(RecordedMessages(),
+              (std::vector<uint8_t>{lmStarting, lmFiles, lmVideoPortInUse, lmAudioPortInUse}));
     EXPECT_EQ(Recorded[2].Level, llError);
     EXPECT_EQ(Recorded[2].Detail, "");
     EXPECT_FALSE(Engine->ServerSocketVideo.Active());
@@ -232,8 +233,9 @@ TEST_F(EngineFixture, FilesInUseFollowStarting) {
     ASSERT_GE(Recorded.size(), 2u);
     EXPECT_EQ(Recorded[1].Message, lmFiles);
     EXPECT_EQ(Recorded[1].Level, llInformation);
-    EXPECT_EQ(FromCommaText(Recorded[1].Values),
-              (std::vector<std::string>{Dir.File("streamwright.ini"), Dir.File("streamwright.log"), Dir.Path()}));
+    EXPECT_EQ(
+        FromCommaText(Recorded[1].Values),
+        (std::vector<std::string>{Dir.File("streamwright.ini"), Dir.File("streamwright.log"), Dir.Path()}));
     EXPECT_NE(Recorded[1].Detail.find("log " + Dir.File("streamwright.log")), std::string::npos);
 }
 
@@ -298,7 +300,8 @@ TEST_F(ListenAddressTest, IPv6ViewerIsServedAndRegistered) {
     TUniqueFd web = ConnectTo("::1", Config->Web().Port());
     ASSERT_TRUE(web);
     const std::string request = "GET /index.htm HTTP/1.1\r\nHost: [::1]\r\n\r\n";
-    ASSERT_EQ(::send(web.Get(), request.data(), request.size(), MSG_NOSIGNAL), static_cast<ssize_t>(request.size()));
+    ASSERT_EQ(::send(web.Get(), request.data(), request.size(), MSG_NOSIGNAL),
+              static_cast<ssize_t>(request.size()));
     std::string response;
     char buffer[4096];
     while (response.find("six") == std::string::npos) {
@@ -313,9 +316,7 @@ TEST_F(ListenAddressTest, IPv6ViewerIsServedAndRegistered) {
 
     TUniqueFd viewer = ConnectTo("::1", Config->Video().Port());
     ASSERT_TRUE(viewer);
-    ASSERT_TRUE(ProcessEventsUntil([this] {
-        return Engine->ServerSocketVideo.ConnectionCount() == 1;
-    }));
+    ASSERT_TRUE(ProcessEventsUntil([this] { return Engine->ServerSocketVideo.ConnectionCount() == 1; }));
     EXPECT_EQ(Engine->ServerSocketVideo.Connections()[0]->RemoteAddress(), "::1");
 }
 

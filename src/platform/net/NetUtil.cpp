@@ -71,8 +71,8 @@ bool PortInUse(int port, const std::string& address) {
 
 TUniqueFd OpenListeningSocket(int port, const std::string& bindAddress, bool nonBlocking) {
     TListenAddress where = ResolveListenAddress(bindAddress, port);
-    TUniqueFd fd(::socket(where.Address.ss_family, SOCK_STREAM | SOCK_CLOEXEC | (nonBlocking ? SOCK_NONBLOCK : 0),
-                          0));
+    TUniqueFd fd(
+        ::socket(where.Address.ss_family, SOCK_STREAM | SOCK_CLOEXEC | (nonBlocking ? SOCK_NONBLOCK : 0), 0));
     if (!fd) {
         throw std::runtime_error("Cannot create a socket: " + std::string(std::strerror(errno)));
     }

@@ -3,8 +3,8 @@
 #include "platform/shell/UniqueFd.h"
 
 #include <cstdint>
-#include <sys/socket.h>
 #include <string>
+#include <sys/socket.h>
 #include <vector>
 
 namespace sw {

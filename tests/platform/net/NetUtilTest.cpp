@@ -41,7 +41,8 @@ TEST(NetUtilTest, ListeningAddresses) {
     EXPECT_EQ(six.Address.ss_family, AF_INET6);
     EXPECT_EQ(ntohs(reinterpret_cast<sockaddr_in6*>(&six.Address)->sin6_port), 2001);
     EXPECT_THROW(ResolveListenAddress("127.0.0.1", 70000), std::runtime_error);
-    EXPECT_THROW(OpenListeningSocket(0, "192.0.2.1", true), std::runtime_error) << "not this machine's address";
+    EXPECT_THROW(OpenListeningSocket(0, "192.0.2.1", true), std::runtime_error)
+        << "not this machine's address";
 }
 
 TEST(NetUtilTest, ListeningSocketReportsItsPort) {

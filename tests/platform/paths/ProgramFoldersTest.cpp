@@ -28,7 +28,9 @@ struct TFakeMachine {
             auto it = Variables.find(name);
             return it == Variables.end() ? nullptr : it->second.c_str();
         };
-        input.FolderWritable = [this](const std::string& folder) { return WritableFolders.count(folder) > 0; };
+        input.FolderWritable = [this](const std::string& folder) {
+            return WritableFolders.count(folder) > 0;
+        };
         input.InstalledDataDir = "/usr/share";
         return input;
     }
@@ -85,7 +87,8 @@ TEST_F(ProgramFoldersTest, FileNamesFollowTheExecutableName) {
 
 TEST_F(ProgramFoldersTest, IniOptionWinsAndTakesTheLogAlongWhenItsFolderIsWritable) {
     Machine.WritableFolders = {"/opt/sw/bin", "/srv/cam"};
-    TProgramFolders folders = ChooseProgramFolders(Machine.Input("/opt/sw/bin/streamwright", "/srv/cam/a.ini"));
+    TProgramFolders folders =
+        ChooseProgramFolders(Machine.Input("/opt/sw/bin/streamwright", "/srv/cam/a.ini"));
     EXPECT_EQ(folders.IniFile, "/srv/cam/a.ini");
     EXPECT_EQ(folders.LogFile, "/srv/cam/a.log");
     EXPECT_EQ(folders.WebHome, "/opt/sw/bin") << "the web home default does not move with --ini";

@@ -139,11 +139,14 @@ void TDataModuleMain::StartServers() {
     ServerSocketVideo.Port = config.Video().Port();
     ServerSocketAudio.Port = config.Audio().Port();
     ServerSocketWeb.Port = config.Web().Port();
-    // Left alone when unset, so whoever drives the engine directly may pick its own address.
-    if (const std::string listen = config.Broadcast().EffectiveListenAddress(); !listen.empty()) {
+    // Left alone while never set, so whoever drives the engine directly may pick its own address;
+    // once taken from the settings it follows them, back to every interface when cleared.
+    const std::string listen = config.Broadcast().EffectiveListenAddress();
+    if (!listen.empty() || FListenFromSettings) {
         ServerSocketVideo.BindAddress = listen;
         ServerSocketAudio.BindAddress = listen;
         ServerSocketWeb.BindAddress = listen;
+        FListenFromSettings = !listen.empty();
     }
     ServerSocketWeb.OnGetThread = [this](TUniqueFd socket, const std::string& address) {
         return ServerSocketWebGetThread(std::move(socket), address);

@@ -158,6 +158,7 @@ private:
 
     std::unique_ptr<QObject> FMessageWindow;
     QObject* FMainWindow = nullptr;
+    bool FListenFromSettings = false;
     TEventLog FLog;
     QTimer FLogFlush;
     TSoundPlayer FConnectSound;

@@ -68,7 +68,10 @@ if command -v systemd-analyze >/dev/null; then
   sed "s|^ExecStart=$prefix/|ExecStart=$p/|" "$p/lib/systemd/user/streamwright.service" \
     >"$tmp/units/user/streamwright.service"
   systemd-analyze verify --man=no "$tmp/units/system/streamwright.service" || fail "systemd-analyze verify (system)"
-  systemd-analyze --user verify --man=no "$tmp/units/user/streamwright.service" 2>"$tmp/verify-user.log" ||
+  # The user manager wants a runtime folder of its own.
+  mkdir -m 700 "$tmp/units/run"
+  XDG_RUNTIME_DIR=$tmp/units/run systemd-analyze --user verify --man=no "$tmp/units/user/streamwright.service" \
+    2>"$tmp/verify-user.log" ||
     { cat "$tmp/verify-user.log"; fail "systemd-analyze verify (user)"; }
 else
   echo "systemd-analyze not available: units not verified"

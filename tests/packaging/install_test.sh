@@ -13,6 +13,7 @@ cleanup() {
   rm -rf "$tmp"
 }
 trap cleanup EXIT
+[ -n "${SW_KEEP_TMP:-}" ] && trap - EXIT
 fail() { echo "FAIL: $*" >&2; exit 1; }
 
 prefix=$(sed -n 's/^CMAKE_INSTALL_PREFIX:PATH=//p' "$build/CMakeCache.txt")
@@ -106,13 +107,15 @@ run_until_files() {
   kill -TERM "$pid"
   wait "$pid" || { cat "$err"; fail "$* exited with $?"; }
   cat "$err" >"$tmp/last-stderr"
+  if grep -q '^streamwright: ' "$err"; then cat "$err"; fail "$* reported a problem"; fi
 }
 
 home=$tmp/home1
 mkuserdir "$home"
 run_until_files "$p/bin/streamwright"
 [ -s "$home/.config/streamwright/streamwright.ini" ] || fail "settings not in XDG_CONFIG_HOME"
-grep -q 'Starting' "$home/.local/state/streamwright/streamwright.log" || fail "log not in XDG_STATE_HOME"
+grep -q ",57,\"settings $home/.config/" "$home/.local/state/streamwright/streamwright.log" ||
+  fail "log not in XDG_STATE_HOME"
 cmp -s "$home/.local/share/streamwright/www/index.htm" "$p/share/streamwright/www/index.htm" ||
   fail "web home not seeded from the installed content"
 [ -w "$home/.local/share/streamwright/www/index.htm" ] || [ "$owner" -ne "$(id -u)" ] ||
@@ -133,7 +136,7 @@ home=$tmp/home3
 mkuserdir "$home" "$tmp/portable"
 cp "$p/bin/streamwright" "$tmp/portable/"
 run_until_files "$tmp/portable/streamwright"
-[ -s "$tmp/portable/streamwright.ini" ] && grep -q 'Starting' "$tmp/portable/streamwright.log" ||
+[ -s "$tmp/portable/streamwright.ini" ] && grep -q ",57,\"settings $tmp/portable/" "$tmp/portable/streamwright.log" ||
   fail "a writable executable folder was not used"
 [ ! -e "$home/.config" ] && [ ! -e "$home/.local" ] || fail "a portable run wrote into the home folder"
 echo "install tree, validators and folders: ok"

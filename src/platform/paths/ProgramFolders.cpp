@@ -184,16 +184,32 @@ bool PrepareProgramFolders(const TProgramFolders& folders, std::string* error) {
     if (ec) {
         return fail("Cannot create " + FolderOf(folders.WebHome), ec);
     }
-    fs::copy(folders.InstalledWeb, partial, fs::copy_options::recursive, ec);
+    // File by file rather than fs::copy, which would give the copy the installed folders' read-only
+    // modes and then fail to fill them; the viewer page updater rewrites the copy in place.
+    std::error_code ignored;
+    auto copyFailed = [&](const std::error_code& reason) {
+        fs::remove_all(partial, ignored);
+        return fail("Cannot copy " + folders.InstalledWeb, reason);
+    };
+    fs::create_directory(partial, ec);
+    for (fs::recursive_directory_iterator it(folders.InstalledWeb, ec), end; !ec && it != end;
+         it.increment(ec)) {
+        const fs::path target = partial / fs::relative(it->path(), folders.InstalledWeb, ec);
+        if (!ec && it->is_directory(ec)) {
+            fs::create_directory(target, ec);
+        } else if (!ec && it->is_regular_file(ec)) {
+            fs::copy_file(it->path(), target, ec);
+            if (!ec) {
+                fs::permissions(target, fs::perms::owner_write, fs::perm_options::add, ec);
+            }
+        }
+        if (ec) {
+            break;
+        }
+    }
     if (ec) {
-        fs::remove_all(partial, ec);
-        return fail("Cannot copy " + folders.InstalledWeb, ec);
+        return copyFailed(ec);
     }
-    // The installed files are read-only; the viewer page updater rewrites the copy in place.
-    for (const fs::directory_entry& entry : fs::recursive_directory_iterator(partial, ec)) {
-        fs::permissions(entry.path(), fs::perms::owner_write, fs::perm_options::add, ec);
-    }
-    fs::permissions(partial, fs::perms::owner_all, fs::perm_options::add, ec);
     fs::rename(partial, folders.WebHome, ec);
     if (ec) {
         return fail("Cannot create " + folders.WebHome, ec);

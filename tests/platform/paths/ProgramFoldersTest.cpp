@@ -129,12 +129,15 @@ protected:
         std::filesystem::create_directories(Dir.File("share/www/img"));
         WriteFile(Dir.File("share/www/index.htm"), "<applet>");
         WriteFile(Dir.File("share/www/img/a.png"), "png");
+        // Installed content is read-only, folders included.
         ::chmod(Dir.File("share/www/index.htm").c_str(), 0444);
+        ::chmod(Dir.File("share/www/img").c_str(), 0555);
         Folders.IniFile = Dir.File("config/streamwright/streamwright.ini");
         Folders.LogFile = Dir.File("state/streamwright/streamwright.log");
         Folders.WebHome = Dir.File("data/streamwright/www");
         Folders.InstalledWeb = Dir.File("share/www");
     }
+    void TearDown() override { ::chmod(Dir.File("share/www/img").c_str(), 0755); }
 };
 
 TEST_F(PrepareProgramFoldersTest, CreatesTheFoldersAndCopiesTheWebContentWritable) {
@@ -147,6 +150,8 @@ TEST_F(PrepareProgramFoldersTest, CreatesTheFoldersAndCopiesTheWebContentWritabl
     struct stat info {};
     ASSERT_EQ(::stat((Folders.WebHome + "/index.htm").c_str(), &info), 0);
     EXPECT_TRUE(info.st_mode & S_IWUSR) << "the viewer page updater rewrites the copy";
+    ASSERT_EQ(::stat((Folders.WebHome + "/img").c_str(), &info), 0);
+    EXPECT_TRUE(info.st_mode & S_IWUSR) << "regression: folders were copied read-only and stayed empty";
     EXPECT_FALSE(FileExists(Folders.WebHome + ".partial"));
 }
 

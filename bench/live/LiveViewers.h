@@ -21,9 +21,12 @@ inline double MsBetween(TClock::time_point from, TClock::time_point to) {
     return std::chrono::duration<double, std::milli>(to - from).count();
 }
 
-// A blocking socket connected to 127.0.0.1:port, -1 on failure.
-inline int ConnectLoopback(int port) {
+// A blocking socket connected to 127.0.0.1:port, -1 on failure; receiveBuffer > 0 sets SO_RCVBUF first.
+inline int ConnectLoopback(int port, int receiveBuffer = 0) {
     const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd >= 0 && receiveBuffer > 0) {
+        ::setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &receiveBuffer, sizeof receiveBuffer);
+    }
     sockaddr_in addr{};
     addr.sin_family = AF_INET;
     addr.sin_port = htons(static_cast<uint16_t>(port));

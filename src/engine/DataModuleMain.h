@@ -155,6 +155,17 @@ private:
 
     void ConnectServerEvents();
 
+    // The "Socket write" entries of the packet being sent, posted once every viewer has it.
+    struct TPendingWrite {
+        TDateTime Time;
+        std::string Address;
+    };
+    std::vector<TPendingWrite> FWrites;
+    uint8_t FWriteMessage = 0;
+    const uint8_t* FWriteDump = nullptr;
+    size_t FWriteDumpCount = 0;
+    void PostPendingWrites();
+
     std::unique_ptr<QObject> FMessageWindow;
     QObject* FMainWindow = nullptr;
     TEventLog FLog;

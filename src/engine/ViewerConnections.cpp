@@ -160,6 +160,8 @@ void TDataModuleMain::ServerSocketAudioClientError(TServerClientSocket& socket, 
 
 void TDataModuleMain::LogSocketError(uint8_t message, TServerClientSocket& socket, int errorCode,
                                      TErrorEvent errorEvent) {
+    // A send that fails inside SendToViewers: its "Socket write" entry still comes first.
+    PostPendingWrites();
     Log(llError, message, Now(), SocketErrorText(errorCode),
         std::string("Error event: ") + ErrorEventName(errorEvent) +
             "\nError code: " + std::to_string(errorCode) + "\nRemote address: " + socket.RemoteAddress());
@@ -168,10 +170,14 @@ void TDataModuleMain::LogSocketError(uint8_t message, TServerClientSocket& socke
 TViewerSendCounts TDataModuleMain::SendToViewers(TServerSocket& server, uint8_t writeMessage,
                                                  const TViewerPacket& packet) {
     TViewerSendCounts counts;
-    // The dump is the same for every viewer: built once, and only when the log would keep it.
-    std::string dump;
-    bool dumpBuilt = false;
     const bool logWrites = LogWanted(llInformation, writeMessage);
+    // Each viewer's "Socket write" entry is noted as its turn comes and posted after the last send: the
+    // dump, the same for every viewer, is built once, and none of the formatting stands between the
+    // packet and the sockets.
+    FWrites.clear();
+    FWriteMessage = writeMessage;
+    FWriteDump = packet.Dump;
+    FWriteDumpCount = packet.DumpCount;
     for (TServerClientSocket* socket : server.Connections()) {
         if (!socket->Connected()) {
             continue;
@@ -182,15 +188,17 @@ TViewerSendCounts TDataModuleMain::SendToViewers(TServerSocket& server, uint8_t 
         }
         ++counts.Eligible;
         if (logWrites) {
-            if (!dumpBuilt) {
-                dump = HexDumpValues(packet.Dump, packet.DumpCount);
-                dumpBuilt = true;
-            }
-            PostLogEntry(llInformation, writeMessage, Now(), socket->RemoteAddress(), dump);
+            FWrites.push_back({Now(), socket->RemoteAddress()});
         }
-        if (packet.SkipWhenBehind && socket->PendingBytes() == 0 && socket->UntransmittedBytes() > 0) {
-            ++counts.Skipped;
-            continue;
+        if (packet.SkipWhenBehind) {
+            const size_t packetBytes = packet.Size + packet.MoreSize;
+            // The operator's "BufferSize" stays the floor; a frame larger than it would otherwise
+            // go out in pieces, one delayed acknowledgement apart, and halve a fast viewer's rate.
+            socket->EnsureSendBufferSize(StreamSendBufferBytes(0, packetBytes));
+            if (ViewerBehind(socket->Backlog(), packetBytes)) {
+                ++counts.Skipped;
+                continue;
+            }
         }
         switch (socket->SendWhole(packet.Data, packet.Size, packet.More, packet.MoreSize)) {
         case TSendResult::Sent:
@@ -208,7 +216,19 @@ TViewerSendCounts TDataModuleMain::SendToViewers(TServerSocket& server, uint8_t 
             break;
         }
     }
+    PostPendingWrites();
     return counts;
+}
+
+void TDataModuleMain::PostPendingWrites() {
+    if (FWrites.empty()) {
+        return;
+    }
+    const std::string dump = HexDumpValues(FWriteDump, FWriteDumpCount);
+    for (const TPendingWrite& write : FWrites) {
+        PostLogEntry(llInformation, FWriteMessage, write.Time, write.Address, dump);
+    }
+    FWrites.clear();
 }
 
 TViewerSendCounts TDataModuleMain::SendAudio(const uint8_t* buffer, size_t count) {

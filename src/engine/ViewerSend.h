@@ -16,9 +16,9 @@ struct TViewerPacket {
     // The bytes shown in each viewer's "Socket write" hex dump.
     const uint8_t* Dump = nullptr;
     size_t DumpCount = 0;
-    // Skip a viewer whole while its socket still holds bytes of earlier packets that could not even be
-    // transmitted (its receive window is closed): a slow viewer then gets the newest packet once it has
-    // caught up, rather than packets that waited in its queue.
+    // A stream where the newest packet wins: each viewer's send buffer grows to hold a whole packet,
+    // and a viewer that ViewerBehind finds behind skips the packet whole, so a slow viewer gets the
+    // newest packet once it has nearly caught up rather than packets that waited in its queue.
     bool SkipWhenBehind = false;
 };
 

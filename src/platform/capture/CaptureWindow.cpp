@@ -170,6 +170,18 @@ bool TCaptureWindow::DlgVideoFormat() {
     return Invoke([&] { return FDriver && FDriver->DialogVideoFormat(); });
 }
 
+std::vector<std::string> TCaptureWindow::OfferedFormats() {
+    return Invoke([&] { return FDriver ? FDriver->OfferedFormats() : std::vector<std::string>{}; });
+}
+
+bool TCaptureWindow::ApplyFormat(const TCaptureFormat& request, TCaptureFormat& applied) {
+    return Invoke([&] { return FDriver && FDriver->ApplyFormat(request, applied); });
+}
+
+TCaptureFormat TCaptureWindow::CurrentFormat() {
+    return Invoke([&] { return FDriver ? FDriver->CurrentFormat() : TCaptureFormat{}; });
+}
+
 bool TCaptureWindow::DlgVideoSource() {
     return Invoke([&] { return FDriver && FDriver->DialogVideoSource(); });
 }

@@ -104,6 +104,11 @@ bool TCaptureWindow::DriverReconnect() {
         return false;
     }
     return Invoke([&] {
+        // The returning device gets the format the settings asked for, then the sequence settings.
+        if (FLastFormat) {
+            TCaptureFormat applied;
+            driver->ApplyFormat(*FLastFormat, applied);
+        }
         if (FLastSetup) {
             driver->SetSetup(*FLastSetup);
         }
@@ -175,7 +180,13 @@ std::vector<std::string> TCaptureWindow::OfferedFormats() {
 }
 
 bool TCaptureWindow::ApplyFormat(const TCaptureFormat& request, TCaptureFormat& applied) {
-    return Invoke([&] { return FDriver && FDriver->ApplyFormat(request, applied); });
+    return Invoke([&] {
+        if (!FDriver) {
+            return false;
+        }
+        FLastFormat = request;
+        return FDriver->ApplyFormat(request, applied);
+    });
 }
 
 TCaptureFormat TCaptureWindow::CurrentFormat() {

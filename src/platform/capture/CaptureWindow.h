@@ -139,7 +139,8 @@ private:
     std::shared_ptr<TCaptureDriver> FDriver;
     std::string FStableId;
     uint32_t FDeviceIndex = 0;
-    std::optional<TCaptureParms> FLastSetup; // owner thread
+    std::optional<TCaptureParms> FLastSetup;   // owner thread
+    std::optional<TCaptureFormat> FLastFormat; // owner thread
     TWindowRect FRect;
     bool FVisible;
 

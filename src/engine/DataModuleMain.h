@@ -1,5 +1,6 @@
 #pragma once
 
+#include "engine/LiveStreams.h"
 #include "engine/ViewerSend.h"
 #include "log/EventLog.h"
 #include "log/LogPost.h"
@@ -61,6 +62,8 @@ public:
     TServerSocket ServerSocketVideo;
     TServerSocket ServerSocketAudio;
     TThreadedServer ServerSocketWeb;
+    // Browser viewers of the web port's live resources.
+    TLiveStreams LiveStreams{*this};
     std::vector<std::string> SystemInfo;
 
     TMessageWindow MessageWindow() const { return FMessageWindow.get(); }

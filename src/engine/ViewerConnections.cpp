@@ -71,7 +71,8 @@ void TDataModuleMain::ClientDisconnectNotice(TServerClientSocket& socket, uint32
 }
 
 void TDataModuleMain::DisconnectClient(const std::string& address) {
-    for (TServerSocket* server : {&ServerSocketVideo, &ServerSocketAudio}) {
+    for (TServerSocket* server :
+         {&ServerSocketVideo, &LiveStreams.StreamServer, &ServerSocketAudio, &LiveStreams.AudioServer}) {
         for (TServerClientSocket* socket : server->Connections()) {
             if (socket->RemoteAddress() == address) {
                 socket->Close();
@@ -177,7 +178,7 @@ TViewerSendCounts TDataModuleMain::SendToViewers(TServerSocket& server, uint8_t 
             continue;
         }
         const TClient* client = FindClient(socket->RemoteAddress());
-        if (!client || client->Blocked) {
+        if (!client || client->Blocked || (packet.Admit && !packet.Admit(*socket))) {
             continue;
         }
         ++counts.Eligible;
@@ -220,7 +221,9 @@ TViewerSendCounts TDataModuleMain::SendAudio(const uint8_t* buffer, size_t count
     packet.Size = count;
     packet.Dump = buffer;
     packet.DumpCount = count;
-    return SendToViewers(ServerSocketAudio, lmAudioSocketWrite, packet);
+    const TViewerSendCounts counts = SendToViewers(ServerSocketAudio, lmAudioSocketWrite, packet);
+    LiveStreams.SendAudio(buffer, count);
+    return counts;
 }
 
 TViewerSendCounts TDataModuleMain::SendVideo(const TVideoPacketHeader& header, const uint8_t* jpeg,
@@ -238,6 +241,7 @@ TViewerSendCounts TDataModuleMain::SendVideo(const TVideoPacketHeader& header, c
 
 void TDataModuleMain::SendFrame(const TVideoPacketHeader& header, const uint8_t* jpeg, size_t jpegBytes) {
     SendVideo(header, jpeg, jpegBytes);
+    LiveStreams.SendFrame(header, jpeg, jpegBytes);
 }
 
 } // namespace sw

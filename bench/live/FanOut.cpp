@@ -41,29 +41,6 @@ struct TOptions {
     bool CostOnly = false; // only the 1 and 50 viewer phases
 };
 
-// utime + stime of a process or one of its threads, in seconds.
-double CpuSeconds(const std::string& statPath) {
-    std::ifstream in(statPath);
-    std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    const size_t close = text.rfind(')');
-    if (close == std::string::npos) {
-        return NAN;
-    }
-    std::istringstream fields(text.substr(close + 2));
-    std::string field;
-    unsigned long long utime = 0;
-    unsigned long long stime = 0;
-    // Fields 3 to 13 precede utime (14) and stime (15).
-    for (int i = 3; i <= 15 && fields >> field; ++i) {
-        if (i == 14) {
-            utime = std::stoull(field);
-        } else if (i == 15) {
-            stime = std::stoull(field);
-        }
-    }
-    return static_cast<double>(utime + stime) / static_cast<double>(::sysconf(_SC_CLK_TCK));
-}
-
 struct TViewer {
     int Fd = -1;
     TPacketReader Reader;

@@ -5,10 +5,13 @@
 
 #include <arpa/inet.h>
 #include <chrono>
+#include <cmath>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <fstream>
 #include <netinet/in.h>
+#include <sstream>
 #include <string>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -19,6 +22,29 @@ using TClock = std::chrono::steady_clock;
 
 inline double MsBetween(TClock::time_point from, TClock::time_point to) {
     return std::chrono::duration<double, std::milli>(to - from).count();
+}
+
+// utime + stime of a process or one of its threads, in seconds.
+inline double CpuSeconds(const std::string& statPath) {
+    std::ifstream in(statPath);
+    std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    const size_t close = text.rfind(')');
+    if (close == std::string::npos) {
+        return NAN;
+    }
+    std::istringstream fields(text.substr(close + 2));
+    std::string field;
+    unsigned long long utime = 0;
+    unsigned long long stime = 0;
+    // Fields 3 to 13 precede utime (14) and stime (15).
+    for (int i = 3; i <= 15 && fields >> field; ++i) {
+        if (i == 14) {
+            utime = std::stoull(field);
+        } else if (i == 15) {
+            stime = std::stoull(field);
+        }
+    }
+    return static_cast<double>(utime + stime) / static_cast<double>(::sysconf(_SC_CLK_TCK));
 }
 
 // A blocking socket connected to 127.0.0.1:port, -1 on failure.

@@ -26,25 +26,30 @@ protected:
     LiveEndToEndTest() {
         ::mkdir(Dir.File("www").c_str(), 0755);
         // The per-packet "Socket write" entries are switched off: nothing here reads them.
-        test::WriteFile(Ini(), "[Video]\r\nEnabled=1\r\nDevice=Test Pattern\r\nPort=0\r\n[Audio]\r\nEnabled=1\r\n"
-                               "Device=" +
-                                   std::string(kTestToneName) +
-                                   "\r\nPort=0\r\n[Web]\r\nEnabled=1\r\nPort=0\r\nPath=" + Dir.File("www") +
-                                   "\r\n[Text]\r\nFormat=5\r\nCustom=[frame]\r\n[Log]\r\n20=0\r\n33=0\r\n");
+        test::WriteFile(Ini(),
+                        "[Video]\r\nEnabled=1\r\nDevice=Test Pattern\r\nPort=0\r\n[Audio]\r\nEnabled=1\r\n"
+                        "Device=" +
+                            std::string(kTestToneName) +
+                            "\r\nPort=0\r\n[Web]\r\nEnabled=1\r\nPort=0\r\nPath=" + Dir.File("www") +
+                            "\r\n[Text]\r\nFormat=5\r\nCustom=[frame]\r\n[Log]\r\n20=0\r\n33=0\r\n");
     }
     std::string Ini() const { return Dir.File("streamwright.ini"); }
 
     void StartServer() {
-        Server = std::make_unique<TProgramRunner>(test::BuiltProgram("src/app/streamwright"),
-                                                  std::vector<std::string>{"--headless", "--start", "--ini", Ini()});
+        Server = std::make_unique<TProgramRunner>(
+            test::BuiltProgram("src/app/streamwright"),
+            std::vector<std::string>{"--headless", "--start", "--ini", Ini()});
         ASSERT_TRUE(Server->WaitForError("web port ", 20000)) << Server->Errors();
         const std::string errors = Server->Errors();
         ASSERT_EQ(std::sscanf(errors.c_str() + errors.find(", web port "), ", web port %d", &WebPort), 1);
     }
-    std::string Url(const std::string& path) const { return "http://127.0.0.1:" + std::to_string(WebPort) + path; }
+    std::string Url(const std::string& path) const {
+        return "http://127.0.0.1:" + std::to_string(WebPort) + path;
+    }
 
     // Runs curl to its end, keeping the program's standard error drained meanwhile.
-    int Curl(const std::vector<std::string>& arguments, std::string* output = nullptr, int timeoutMs = 30000) {
+    int Curl(const std::vector<std::string>& arguments, std::string* output = nullptr,
+             int timeoutMs = 30000) {
         TProgramRunner curl(kCurl, arguments);
         const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
         int code = -1;
@@ -85,8 +90,8 @@ TEST_F(LiveEndToEndTest, CurlGetsTheStreamAsWholeJpegsOfTheDeviceSizeInFrameOrde
         if (i > 0) {
             EXPECT_GT(parts[i].Number, parts[i - 1].Number);
         }
-        const test::TDecodedJpeg decoded = test::DecodeJpeg(
-            reinterpret_cast<const uint8_t*>(parts[i].Body.data()), parts[i].Body.size());
+        const test::TDecodedJpeg decoded =
+            test::DecodeJpeg(reinterpret_cast<const uint8_t*>(parts[i].Body.data()), parts[i].Body.size());
         ASSERT_TRUE(decoded.Ok) << "part " << i << ": " << decoded.Error;
         EXPECT_EQ(decoded.Width, 640);
         EXPECT_EQ(decoded.Height, 480);
@@ -99,9 +104,10 @@ TEST_F(LiveEndToEndTest, SnapshotAndSoundThroughCurl) {
     // The first frame may still be on its way just after Start: until then the answer is 503.
     std::string status;
     for (int i = 0; i < 100 && status != "200 image/jpeg"; ++i) {
-        ASSERT_EQ(Curl({"-s", "-o", snapshot, "-w", "%{http_code} %{content_type}", Url("/live/snapshot.jpg")},
-                       &status),
-                  0);
+        ASSERT_EQ(
+            Curl({"-s", "-o", snapshot, "-w", "%{http_code} %{content_type}", Url("/live/snapshot.jpg")},
+                 &status),
+            0);
         if (status.rfind("503", 0) == 0) {
             std::this_thread::sleep_for(std::chrono::milliseconds(100));
         }

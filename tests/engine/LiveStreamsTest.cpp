@@ -77,7 +77,8 @@ protected:
                         int receiveBuffer = 0) {
         TLiveClient client;
         client.Fd = ConnectViewer(WebPort, from, receiveBuffer);
-        const std::string request = method + " " + uri + " HTTP/1.1\r\nHost: test\r\nUser-Agent: live-test\r\n\r\n";
+        const std::string request =
+            method + " " + uri + " HTTP/1.1\r\nHost: test\r\nUser-Agent: live-test\r\n\r\n";
         EXPECT_EQ(::send(client.Fd.Get(), request.data(), request.size(), MSG_NOSIGNAL),
                   static_cast<ssize_t>(request.size()));
         return client;
@@ -143,8 +144,9 @@ TEST_F(LiveStreamsTest, StreamPartsAreWholeJpegsInFrameOrderWithWellFormedHeader
     EXPECT_EQ(EntriesOf(lmVideoSocketConnect)[0].Detail, "127.0.0.1");
     ASSERT_EQ(WebEntries().size(), 1u);
     EXPECT_EQ(WebEntries()[0].Detail, "/live/stream.mjpg");
-    EXPECT_EQ(Values(WebEntries()[0]),
-              (std::vector<std::string>{"Status code: 200", "Remote Address: 127.0.0.1", "Agent: live-test"}));
+    EXPECT_EQ(
+        Values(WebEntries()[0]),
+        (std::vector<std::string>{"Status code: 200", "Remote Address: 127.0.0.1", "Agent: live-test"}));
     EXPECT_EQ(EntriesOf(lmVideoSocketWrite).size(), sent.size());
 
     client.Fd.Reset();
@@ -276,7 +278,8 @@ TEST_F(LiveStreamsTest, ABlockedAddressGetsNoByteOfStreamSnapshotOrSoundUntilUnb
     const std::string soundHeader = sound.HeaderBlock();
     EXPECT_EQ(soundHeader.rfind("HTTP/1.1 200 OK\r\n", 0), 0u);
     EXPECT_NE(soundHeader.find("\r\nContent-Type: audio/basic\r\n"), std::string::npos);
-    EXPECT_EQ(sound.Data.substr(soundHeader.size()), std::string(reinterpret_cast<const char*>(block), sizeof block));
+    EXPECT_EQ(sound.Data.substr(soundHeader.size()),
+              std::string(reinterpret_cast<const char*>(block), sizeof block));
 }
 
 TEST_F(LiveStreamsTest, SnapshotIsTheNewestFrameAnd503WithoutVideo) {
@@ -312,7 +315,8 @@ TEST_F(LiveStreamsTest, SnapshotIsTheNewestFrameAnd503WithoutVideo) {
     for (const TAMLog& entry : WebEntries()) {
         statuses.push_back(Values(entry).at(0));
     }
-    EXPECT_EQ(statuses, (std::vector<std::string>{"Status code: 503", "Status code: 200", "Status code: 503"}));
+    EXPECT_EQ(statuses,
+              (std::vector<std::string>{"Status code: 503", "Status code: 200", "Status code: 503"}));
 }
 
 TEST_F(LiveStreamsTest, LiveNamesAreAnsweredBeforeTheHomeDirectoryAndHeadGetsTheHeaderOnly) {

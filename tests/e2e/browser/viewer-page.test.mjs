@@ -111,6 +111,9 @@ try {
   check(await tab.$eval("#client-command", (e) => /--video-port \d+ --audio-port \d+/.test(e.textContent)),
     "the viewer tool's command carries the applet's ports");
 
+  if (process.env.SW_SCREENSHOT) {
+    await tab.screenshot({ path: process.env.SW_SCREENSHOT, fullPage: true });
+  }
   check(state.audioSamples === 0, "no sound before the click");
   await tab.click("#sound");
   let played = false;

@@ -4,7 +4,8 @@
 //   node viewer-page.test.mjs PATH/TO/streamwright PATH/TO/index.htm
 // Exit 0 passed, 1 failed, 77 skipped (only when the browser cannot start).
 
-import { spawn } from "node:child_process";
+import { spawn, spawnSync } from "node:child_process";
+import net from "node:net";
 import fs from "node:fs";
 import os from "node:os";
 import path from "node:path";
@@ -24,14 +25,29 @@ const dir = fs.mkdtempSync(path.join(os.tmpdir(), "sw-browser-"));
 fs.mkdirSync(path.join(dir, "www"));
 fs.copyFileSync(page, path.join(dir, "www", "index.htm"));
 const ini = path.join(dir, "streamwright.ini");
+function freePort() {
+  return new Promise((resolve) => {
+    const probe = net.createServer().listen(0, "127.0.0.1", () => {
+      const port = probe.address().port;
+      probe.close(() => resolve(port));
+    });
+  });
+}
+const videoPort = await freePort();
+const audioPort = await freePort();
 // Frame numbers in the overlay; the per-packet "Socket write" entries off (nobody reads them here).
 fs.writeFileSync(ini, [
-  "[Video]", "Enabled=1", "Device=Test Pattern", "Port=0",
-  "[Audio]", "Enabled=1", "Device=Test Tone", "Port=0",
-  "[Web]", "Enabled=1", "Port=0", "Path=" + path.join(dir, "www"),
+  "[Video]", "Enabled=1", "Device=Test Pattern", "Port=" + videoPort,
+  "[Audio]", "Enabled=1", "Device=Test Tone", "Port=" + audioPort,
+  "[Web]", "Enabled=1", "Port=0", "Path=" + path.join(dir, "www"), "Page=index.htm",
+  "[Broadcast]", "Host=1", "HostAddress=127.0.0.1",
   "[Text]", "Format=5", "Custom=[frame]", "Size=28",
   "[Log]", "20=0", "33=0", "",
 ].join("\r\n"));
+
+// The page updater writes this broadcast's host and ports into the applet element, as an operator would.
+const updated = spawnSync(program, ["--update-html", "--ini", ini], { encoding: "utf8" });
+check(updated.status === 0, "--update-html rewrote the page: " + (updated.stderr || "").trim());
 
 const server = spawn(program, ["--headless", "--start", "--ini", ini], { stdio: ["ignore", "ignore", "pipe"] });
 let serverErrors = "";
@@ -75,23 +91,23 @@ try {
   const size = await tab.$eval("#video", (img) => [img.naturalWidth, img.naturalHeight]);
   check(size[0] === 640 && size[1] === 480, "the picture is 640x480 (got " + size.join("x") + ")");
 
-  // Distinct pictures that the <img> itself shows, sampled through a canvas for two seconds; a
-  // machine busy with other work gets three tries.
+  // Distinct pictures that the <img> itself shows, sampled through a small canvas (the overlay's frame
+  // number changes it every frame) for two seconds; a machine busy with other work gets five tries.
   let best = 0;
-  for (let attempt = 0; attempt < 3 && best < 20; attempt++) {
+  for (let attempt = 0; attempt < 5 && best < 20; attempt++) {
     const distinct = await tab.evaluate(async () => {
       const img = document.getElementById("video");
       const canvas = document.createElement("canvas");
-      canvas.width = img.naturalWidth;
-      canvas.height = img.naturalHeight;
+      canvas.width = 160;
+      canvas.height = 120;
       const context = canvas.getContext("2d", { willReadFrequently: true });
       const seen = new Set();
       const end = performance.now() + 2000;
       while (performance.now() < end) {
-        context.drawImage(img, 0, 0);
+        context.drawImage(img, 0, 0, canvas.width, canvas.height);
         const pixels = context.getImageData(0, 0, canvas.width, canvas.height).data;
         let hash = 2166136261;
-        for (let i = 0; i < pixels.length; i += 7) {
+        for (let i = 0; i < pixels.length; i++) {
           hash = Math.imul(hash ^ pixels[i], 16777619);
         }
         seen.add(hash >>> 0);
@@ -108,8 +124,9 @@ try {
   check(await tab.$eval("#rate", (e) => /^\d+\.\d fps$/.test(e.textContent)), "the frame rate is shown");
   check(await tab.$eval("#snapshot", (a) => a.getAttribute("href").endsWith("live/snapshot.jpg")),
     "the snapshot link points at the live snapshot");
-  check(await tab.$eval("#client-command", (e) => /--video-port \d+ --audio-port \d+/.test(e.textContent)),
-    "the viewer tool's command carries the applet's ports");
+  const command = await tab.$eval("#client-command", (e) => e.textContent);
+  check(command.endsWith("--host 127.0.0.1 --video-port " + videoPort + " --audio-port " + audioPort),
+    "the viewer tool's command carries the ports the updater wrote: " + command);
 
   if (process.env.SW_SCREENSHOT) {
     await tab.screenshot({ path: process.env.SW_SCREENSHOT, fullPage: true });

@@ -151,8 +151,8 @@ TEST_F(LiveStreamsTest, StreamPartsAreWholeJpegsInFrameOrderWithWellFormedHeader
 
     client.Fd.Reset();
     ASSERT_TRUE(WaitFor([&] { return Registry->Find("127.0.0.1", false) == nullptr; }));
+    EXPECT_TRUE(WaitFor([&] { return EntriesOf(lmClientDisconnect).size() == 1; }));
     EXPECT_EQ(EntriesOf(lmVideoSocketDisconnect).size(), 1u);
-    EXPECT_EQ(EntriesOf(lmClientDisconnect).size(), 1u);
 }
 
 TEST_F(LiveStreamsTest, AStalledViewerGetsWholePartsOnlyAndCatchesUpWhileTheOtherGetsEveryFrame) {
@@ -231,7 +231,7 @@ TEST_F(LiveStreamsTest, AViewerLeavingInTheMiddleOfAPartLeavesNothingBehind) {
     }
     // The web threads' own descriptors go when the server reaps them.
     EXPECT_TRUE(WaitFor([&] { return OpenDescriptorCount() == descriptors; })) << OpenDescriptorCount();
-    EXPECT_EQ(EntriesOf(lmVideoSocketDisconnect).size(), 3u);
+    EXPECT_TRUE(WaitFor([&] { return EntriesOf(lmVideoSocketDisconnect).size() == 3; }));
 }
 
 TEST_F(LiveStreamsTest, ABlockedAddressGetsNoByteOfStreamSnapshotOrSoundUntilUnblocked) {
@@ -380,7 +380,7 @@ TEST_F(LiveStreamsTest, DisconnectClientAndStopCloseTheLiveConnections) {
         return stream.Closed && sound.Closed;
     }));
     EXPECT_EQ(Registry->Find("127.0.0.1", false), nullptr);
-    EXPECT_EQ(EntriesOf(lmClientDisconnect).size(), 1u);
+    EXPECT_TRUE(WaitFor([&] { return EntriesOf(lmClientDisconnect).size() == 1; }));
 
     TLiveClient again = Get("/live/stream.mjpg");
     ASSERT_TRUE(Adopted(Engine->LiveStreams.StreamServer, 1));

@@ -9,7 +9,8 @@
 // handed to the viewers); port packets carry no time, so a port viewer's frame is matched by its
 // number with the timestamp that one extra stream client, present in every phase, received.
 //
-//   live_browser [--seconds S] [--counts N,N,...] [--program PATH]
+//   live_browser [--seconds S] [--counts N,N,...] [--program PATH] [--log-writes 0|1]
+// --log-writes 0 switches the "Socket write" entries off in the log settings, to show their share.
 
 #include "bench/live/LiveViewers.h"
 
@@ -35,6 +36,7 @@ struct TOptions {
     double Seconds = 10;
     std::vector<int> Counts = {1, 50};
     std::string Program = SW_BINARY_DIR "/src/app/streamwright";
+    bool LogWrites = true; // the "Socket write" entries (message 20) recorded, as by default
 };
 
 double WallSeconds() {
@@ -282,6 +284,8 @@ int main(int argc, char** argv) {
             options.Seconds = std::atof(argv[i + 1]);
         } else if (arg == "--program") {
             options.Program = argv[i + 1];
+        } else if (arg == "--log-writes") {
+            options.LogWrites = std::atoi(argv[i + 1]) != 0;
         } else if (arg == "--counts") {
             options.Counts.clear();
             for (const char* p = argv[i + 1]; *p;) {
@@ -292,7 +296,9 @@ int main(int argc, char** argv) {
                 p += *p == ',';
             }
         } else {
-            std::fprintf(stderr, "usage: live_browser [--seconds S] [--counts N,N,...] [--program PATH]\n");
+            std::fprintf(
+                stderr,
+                "usage: live_browser [--seconds S] [--counts N,N,...] [--program PATH] [--log-writes 0|1]\n");
             return 2;
         }
     }
@@ -310,7 +316,8 @@ int main(int argc, char** argv) {
     const std::string ini = dir + "/streamwright.ini";
     std::ofstream(ini) << "[Video]\r\nEnabled=1\r\nDevice=Test Pattern\r\nPort=" << videoPort
                        << "\r\n[Audio]\r\nEnabled=0\r\nPort=" << audioPort
-                       << "\r\n[Web]\r\nEnabled=1\r\nPort=0\r\nPath=" << dir << "\r\n[Text]\r\nFormat=3\r\n";
+                       << "\r\n[Web]\r\nEnabled=1\r\nPort=0\r\nPath=" << dir
+                       << "\r\n[Text]\r\nFormat=3\r\n[Log]\r\n20=" << (options.LogWrites ? 1 : 0) << "\r\n";
     const std::string errFile = dir + "/server.err";
     const pid_t server = ::fork();
     if (server == 0) {

@@ -40,7 +40,9 @@ public:
     void Adopt(TUniqueFd connection, const TLiveRequest& request);
 
     // The video thread's encoded frame and the audio path's encoded block, after the ports had them.
-    void SendFrame(const TVideoPacketHeader& header, const uint8_t* jpeg, size_t jpegBytes);
+    // handedOutSeconds: the wall-clock time at which the frame reached the engine, before any viewer.
+    void SendFrame(const TVideoPacketHeader& header, const uint8_t* jpeg, size_t jpegBytes,
+                   double handedOutSeconds);
     void SendAudio(const uint8_t* buffer, size_t count);
 
     // Stop: closes every live connection and forgets the newest frame.

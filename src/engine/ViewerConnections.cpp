@@ -5,6 +5,7 @@
 #include "engine/SocketErrorText.h"
 #include "log/LogFormat.h"
 
+#include <chrono>
 #include <climits>
 
 namespace sw {
@@ -240,8 +241,11 @@ TViewerSendCounts TDataModuleMain::SendVideo(const TVideoPacketHeader& header, c
 }
 
 void TDataModuleMain::SendFrame(const TVideoPacketHeader& header, const uint8_t* jpeg, size_t jpegBytes) {
+    // Taken before any viewer is served, so that the stream's timestamps are fair to both kinds.
+    const double handedOut =
+        std::chrono::duration<double>(std::chrono::system_clock::now().time_since_epoch()).count();
     SendVideo(header, jpeg, jpegBytes);
-    LiveStreams.SendFrame(header, jpeg, jpegBytes);
+    LiveStreams.SendFrame(header, jpeg, jpegBytes, handedOut);
 }
 
 } // namespace sw

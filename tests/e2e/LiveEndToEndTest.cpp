@@ -77,8 +77,9 @@ protected:
 TEST_F(LiveEndToEndTest, CurlGetsTheStreamAsWholeJpegsOfTheDeviceSizeInFrameOrder) {
     StartServer();
     const std::string file = Dir.File("stream.mjpg");
-    // curl stops itself after three seconds (exit code 28) with everything received in the file.
-    Curl({"-s", "--max-time", "3", "-o", file, Url("/live/stream.mjpg")});
+    // curl stops itself after three seconds (exit code 28) with everything received, response header
+    // included, in the file.
+    Curl({"-s", "-i", "--max-time", "3", "-o", file, Url("/live/stream.mjpg")});
     const std::string data = test::ReadFile(file);
     EXPECT_NE(data.find("Content-Type: multipart/x-mixed-replace; boundary=streamwright-frame\r\n"),
               std::string::npos);

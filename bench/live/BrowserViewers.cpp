@@ -161,26 +161,17 @@ TPhaseResult RunPhase(const std::string& kind, int videoPort, int webPort, pid_t
     std::map<uint32_t, double> stamps;
     std::atomic<bool> measuring{false};
     std::atomic<bool> stop{false};
+    std::vector<int> fds;
+    for (const TClient& client : clients) {
+        fds.push_back(client.Fd);
+    }
     std::thread reader([&] {
-        const int epoll = ::epoll_create1(EPOLL_CLOEXEC);
-        for (size_t i = 0; i < clients.size(); ++i) {
-            epoll_event event{};
-            event.events = EPOLLIN;
-            event.data.u64 = i;
-            ::epoll_ctl(epoll, EPOLL_CTL_ADD, clients[i].Fd, &event);
-        }
-        std::vector<uint8_t> buffer(256 * 1024);
-        epoll_event events[64];
-        while (!stop) {
-            const int n = ::epoll_wait(epoll, events, 64, 50);
-            const double now = WallSeconds();
-            const bool counting = measuring;
-            for (int e = 0; e < n; ++e) {
-                TClient& client = clients[events[e].data.u64];
-                const ssize_t got = ::recv(client.Fd, buffer.data(), buffer.size(), MSG_DONTWAIT);
-                if (got <= 0) {
-                    continue;
-                }
+        ReadSockets(
+            fds, stop, [] {},
+            [&](size_t index, const uint8_t* data, size_t size) {
+                TClient& client = clients[index];
+                const double now = WallSeconds();
+                const bool counting = measuring;
                 auto arrived = [&](uint32_t number, double stamp) {
                     if (!counting) {
                         return;
@@ -193,15 +184,12 @@ TPhaseResult RunPhase(const std::string& kind, int videoPort, int webPort, pid_t
                     }
                 };
                 if (client.Stream) {
-                    client.Parts.Feed(reinterpret_cast<const char*>(buffer.data()), static_cast<size_t>(got),
-                                      arrived);
+                    client.Parts.Feed(reinterpret_cast<const char*>(data), size, arrived);
                 } else {
-                    client.Packets.Feed(buffer.data(), static_cast<size_t>(got), TClock::now(),
+                    client.Packets.Feed(data, size, TClock::now(),
                                         [&](uint32_t number, TClock::time_point) { arrived(number, 0); });
                 }
-            }
-        }
-        ::close(epoll);
+            });
     });
     // Everybody connected and receiving before the measurement starts.
     std::this_thread::sleep_for(std::chrono::seconds(2));
@@ -319,15 +307,7 @@ int main(int argc, char** argv) {
                        << "\r\n[Web]\r\nEnabled=1\r\nPort=0\r\nPath=" << dir
                        << "\r\n[Text]\r\nFormat=3\r\n[Log]\r\n20=" << (options.LogWrites ? 1 : 0) << "\r\n";
     const std::string errFile = dir + "/server.err";
-    const pid_t server = ::fork();
-    if (server == 0) {
-        const int out = ::open(errFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        ::dup2(out, 1);
-        ::dup2(out, 2);
-        ::execl(options.Program.c_str(), options.Program.c_str(), "--headless", "--start", "--ini",
-                ini.c_str(), static_cast<char*>(nullptr));
-        std::_Exit(127);
-    }
+    const pid_t server = StartHeadless(options.Program, ini, errFile);
     const int webPort = WaitForWebPort(errFile);
     if (webPort <= 0) {
         std::fprintf(stderr, "the program did not start; see %s\n", errFile.c_str());

@@ -40,7 +40,11 @@ constexpr const char* kUsage =
     "  --version    print the version and exit\n"
     "  --help       print this text and exit\n"
     "\n"
-    "SIGINT or SIGTERM stops a running broadcast, writes the log and exits.\n";
+    "SIGINT or SIGTERM stops a running broadcast, writes the log and exits.\n"
+    "\n"
+    "With the web server on, browsers watch at http://HOST:WEBPORT/ (the viewer page); any MJPEG\n"
+    "client plays http://HOST:WEBPORT/live/stream.mjpg (?fps=N for fewer frames), the newest frame is\n"
+    "/live/snapshot.jpg and the sound (G.711 mu-law, 8000 Hz, mono) /live/audio.\n";
 
 // The fast JPEG library is opened once before anything else and closed at the very end; the report
 // describes the encoder that is actually in use.

@@ -153,6 +153,7 @@ void TDataModuleMain::StopServers() {
     ServerSocketVideo.Close();
     ServerSocketAudio.Close();
     ServerSocketWeb.Close();
+    LiveStreams.Close();
     if (ClientsExists()) {
         Clients().ResetAll();
     }
@@ -167,7 +168,8 @@ std::unique_ptr<TServerThread> TDataModuleMain::ServerSocketWebGetThread(TUnique
     if (WebThreadFactory) {
         return WebThreadFactory(std::move(socket), remoteAddress);
     }
-    return CreateWebServerThread(std::move(socket), remoteAddress, MessageWindow());
+    return CreateWebServerThread(std::move(socket), remoteAddress, MessageWindow(), {},
+                                 LiveStreams.HandOver());
 }
 
 void TDataModuleMain::ApplicationEventsException(const std::string& message) {

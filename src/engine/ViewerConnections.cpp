@@ -5,6 +5,7 @@
 #include "engine/SocketErrorText.h"
 #include "log/LogFormat.h"
 
+#include <chrono>
 #include <climits>
 
 namespace sw {
@@ -71,7 +72,8 @@ void TDataModuleMain::ClientDisconnectNotice(TServerClientSocket& socket, uint32
 }
 
 void TDataModuleMain::DisconnectClient(const std::string& address) {
-    for (TServerSocket* server : {&ServerSocketVideo, &ServerSocketAudio}) {
+    for (TServerSocket* server :
+         {&ServerSocketVideo, &LiveStreams.StreamServer, &ServerSocketAudio, &LiveStreams.AudioServer}) {
         for (TServerClientSocket* socket : server->Connections()) {
             if (socket->RemoteAddress() == address) {
                 socket->Close();
@@ -183,7 +185,7 @@ TViewerSendCounts TDataModuleMain::SendToViewers(TServerSocket& server, uint8_t 
             continue;
         }
         const TClient* client = FindClient(socket->RemoteAddress());
-        if (!client || client->Blocked) {
+        if (!client || client->Blocked || (packet.Admit && !packet.Admit(*socket))) {
             continue;
         }
         ++counts.Eligible;
@@ -240,7 +242,9 @@ TViewerSendCounts TDataModuleMain::SendAudio(const uint8_t* buffer, size_t count
     packet.Size = count;
     packet.Dump = buffer;
     packet.DumpCount = count;
-    return SendToViewers(ServerSocketAudio, lmAudioSocketWrite, packet);
+    const TViewerSendCounts counts = SendToViewers(ServerSocketAudio, lmAudioSocketWrite, packet);
+    LiveStreams.SendAudio(buffer, count);
+    return counts;
 }
 
 TViewerSendCounts TDataModuleMain::SendVideo(const TVideoPacketHeader& header, const uint8_t* jpeg,
@@ -257,7 +261,11 @@ TViewerSendCounts TDataModuleMain::SendVideo(const TVideoPacketHeader& header, c
 }
 
 void TDataModuleMain::SendFrame(const TVideoPacketHeader& header, const uint8_t* jpeg, size_t jpegBytes) {
+    // Taken before any viewer is served, so that the stream's timestamps are fair to both kinds.
+    const double handedOut =
+        std::chrono::duration<double>(std::chrono::system_clock::now().time_since_epoch()).count();
     SendVideo(header, jpeg, jpegBytes);
+    LiveStreams.SendFrame(header, jpeg, jpegBytes, handedOut);
 }
 
 } // namespace sw

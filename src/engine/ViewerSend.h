@@ -2,8 +2,11 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 
 namespace sw {
+
+class TServerClientSocket;
 
 // One packet (an audio block, or a video header and its JPEG) offered whole to every eligible viewer
 // of a server. The packet is sent straight from the caller's buffers, without a copy unless a
@@ -20,6 +23,9 @@ struct TViewerPacket {
     // and a viewer that ViewerBehind finds behind skips the packet whole, so a slow viewer gets the
     // newest packet once it has nearly caught up rather than packets that waited in its queue.
     bool SkipWhenBehind = false;
+    // Asked for each registered, unblocked viewer before anything is offered to it; false passes it
+    // over for this packet (a rate limit of its own, a header it must get first).
+    std::function<bool(TServerClientSocket&)> Admit;
 };
 
 // What became of a packet, counted over the connections of the server.

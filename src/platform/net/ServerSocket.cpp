@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <climits>
 #include <cstring>
+#include <fcntl.h>
 #include <linux/sockios.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
@@ -328,6 +329,22 @@ void TServerSocket::OnAcceptable() {
             OnClientConnect(*client);
         }
     }
+}
+
+TServerClientSocket& TServerSocket::Adopt(TUniqueFd fd, std::string remoteAddress, uint16_t remotePort) {
+    const int flags = ::fcntl(fd.Get(), F_GETFL);
+    if (flags >= 0) {
+        ::fcntl(fd.Get(), F_SETFL, flags | O_NONBLOCK);
+    }
+    int on = 1;
+    ::setsockopt(fd.Get(), IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+    auto client =
+        std::make_shared<TServerClientSocket>(*this, std::move(fd), std::move(remoteAddress), remotePort);
+    FConnections.push_back(client);
+    if (OnClientConnect) {
+        OnClientConnect(*client);
+    }
+    return *client;
 }
 
 void TServerSocket::Disconnected(TServerClientSocket& client) {

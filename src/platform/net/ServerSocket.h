@@ -130,6 +130,10 @@ public:
     // The port actually listened on (useful with Port 0).
     int LocalPort() const;
 
+    // Takes a connection accepted elsewhere (non-blocking from now on) as if it had been accepted here:
+    // it joins the connections and the connect event follows.
+    TServerClientSocket& Adopt(TUniqueFd fd, std::string remoteAddress, uint16_t remotePort);
+
     // The open connections in order of arrival; the pointers stay valid until the caller returns to
     // the event loop, even when a connection closes meanwhile.
     std::vector<TServerClientSocket*> Connections() const;

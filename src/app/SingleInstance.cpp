@@ -22,7 +22,8 @@ TSingleInstance::~TSingleInstance() = default;
 
 QString TSingleInstance::ServerName(const std::string& iniFile) {
     const QString path = QFileInfo(QString::fromStdString(iniFile)).absoluteFilePath();
-    const QByteArray hash = QCryptographicHash::hash(path.toUtf8(), QCryptographicHash::Sha256).toHex().left(16);
+    const QByteArray hash =
+        QCryptographicHash::hash(path.toUtf8(), QCryptographicHash::Sha256).toHex().left(16);
     return QStringLiteral("streamwright-%1-%2").arg(::getuid()).arg(QString::fromLatin1(hash));
 }
 

@@ -28,9 +28,10 @@ QtMessageHandler gPreviousHandler = nullptr;
 // Qt ends the program when the display named cannot be opened; the operator is told what to do.
 void StartupMessageHandler(QtMsgType type, const QMessageLogContext& context, const QString& message) {
     if (type == QtFatalMsg) {
-        std::fprintf(stderr, "streamwright: could not open the display (%s)\n%s", message.toLocal8Bit().constData(),
-                     "Check DISPLAY or WAYLAND_DISPLAY, or broadcast without windows: streamwright --headless "
-                     "[--start]\n");
+        std::fprintf(
+            stderr, "streamwright: could not open the display (%s)\n%s", message.toLocal8Bit().constData(),
+            "Check DISPLAY or WAYLAND_DISPLAY, or broadcast without windows: streamwright --headless "
+            "[--start]\n");
         std::fflush(stderr);
         std::_Exit(2);
     }

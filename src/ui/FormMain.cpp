@@ -34,6 +34,7 @@
 #include <QToolButton>
 #include <QUrl>
 #include <QVBoxLayout>
+#include <algorithm>
 
 namespace sw {
 
@@ -60,8 +61,9 @@ T* Named(T* widget, const char* name) {
 // The separator that follows left-bar row.
 void SeparatorAfter(QWidget* parent, int row) {
     auto* bevel = new TBevelEx(parent, TBevelShape::bxsHorzSeparator);
-    bevel->setGeometry(TFormMain::kLeftBarMargin, TFormMain::LeftBarButtonTop(row + 1) - TFormMain::kSeparatorHeight -
-                                                       TFormMain::kButtonGap,
+    bevel->setGeometry(TFormMain::kLeftBarMargin,
+                       TFormMain::LeftBarButtonTop(row + 1) - TFormMain::kSeparatorHeight -
+                           TFormMain::kButtonGap,
                        TFormMain::kLeftBarWidth - 2 * TFormMain::kLeftBarMargin, TFormMain::kSeparatorHeight);
 }
 
@@ -99,7 +101,8 @@ TFormMain::TFormMain(TBroadcastController& controller, QWidget* parent)
     setMinimumSize(kMinimumWidth, kMinimumHeight);
     if (const QScreen* screen = QGuiApplication::primaryScreen()) {
         const QRect area = screen->availableGeometry();
-        move(area.left() + (area.width() - kInitialWidth) / 2, area.top() + (area.height() - kInitialHeight) / 2);
+        move(area.left() + (area.width() - kInitialWidth) / 2,
+             area.top() + (area.height() - kInitialHeight) / 2);
     }
 
     FillAbout();
@@ -125,7 +128,7 @@ TFormMain::TFormMain(TBroadcastController& controller, QWidget* parent)
     ExecuteAction(TMainAction::ViewBroadcast);
     BuildDeviceMenus();
     ConnectController();
-    // The window sees every key before its controls.
+    // The window sees every key before its controls (and the resizes and clicks of its panels).
     qApp->installEventFilter(this);
     // The enabling rules run whenever the application becomes idle.
     connect(QAbstractEventDispatcher::instance(), &QAbstractEventDispatcher::aboutToBlock, this,
@@ -178,8 +181,8 @@ void TFormMain::CreateMenus() {
     MenuStreamwright->addAction(Action(TMainAction::Html));
 
     MenuVideo = menu("MenuVideo");
-    MenuVideoDevice = Named(MenuVideo->addMenu(FImageList->Icon(imgDevice), QStringLiteral("Device")),
-                            "MenuVideoDevice");
+    MenuVideoDevice =
+        Named(MenuVideo->addMenu(FImageList->Icon(imgDevice), QStringLiteral("Device")), "MenuVideoDevice");
     MenuVideo->addSeparator();
     for (const TMainAction action : {TMainAction::VideoSource, TMainAction::VideoFormat,
                                      TMainAction::VideoCompression, TMainAction::VideoDisplay}) {
@@ -189,8 +192,8 @@ void TFormMain::CreateMenus() {
     MenuVideo->addAction(Action(TMainAction::VideoEnabled));
 
     MenuAudio = menu("MenuAudio");
-    MenuAudioDevice = Named(MenuAudio->addMenu(FImageList->Icon(imgDevice), QStringLiteral("Device")),
-                            "MenuAudioDevice");
+    MenuAudioDevice =
+        Named(MenuAudio->addMenu(FImageList->Icon(imgDevice), QStringLiteral("Device")), "MenuAudioDevice");
     MenuAudio->addSeparator();
     MenuAudio->addAction(Action(TMainAction::AudioCompression));
     MenuAudio->addSeparator();
@@ -210,6 +213,11 @@ void TFormMain::CreateMenus() {
 QWidget* TFormMain::CreateLeftBar() {
     auto* panel = Named(new QWidget(this), "Panel1");
     panel->setFixedWidth(kLeftBarWidth);
+    // The bar was laid out for a narrow 8 point face; the captions must fit beside their glyphs.
+    QFont font = panel->font();
+    font.setPointSizeF(std::min(font.pointSizeF(), 8.0));
+    font.setStretch(QFont::SemiCondensed);
+    panel->setFont(font);
     panel->setMinimumHeight(LeftBarButtonTop(kLeftBarButtonCount));
     const int fullWidth = kLeftBarWidth - 2 * kLeftBarMargin;
     int row = 0;
@@ -240,7 +248,8 @@ QWidget* TFormMain::CreateLeftBar() {
         QToolButton** ArrowField;
     };
     const TMenuRow rows[] = {
-        {"ButtonStreamwright", "ButtonStreamwrightMenu", TMainAction::MenuStreamwright, &ButtonStreamwrightMenu},
+        {"ButtonStreamwright", "ButtonStreamwrightMenu", TMainAction::MenuStreamwright,
+         &ButtonStreamwrightMenu},
         {"ButtonAudio", "ButtonAudioMenu", TMainAction::MenuAudio, &ButtonAudioMenu},
         {"ButtonVideo", "ButtonVideoMenu", TMainAction::MenuVideo, &ButtonVideoMenu},
     };
@@ -267,7 +276,8 @@ QWidget* TFormMain::CreateLeftBar() {
         button->SetImageIndex(MainActionInfo(menuRow.Which).Image);
         // The picture comes from the image list, so the button follows its action by hand.
         connect(button, &QToolButton::clicked, this, [this, which = menuRow.Which] { ExecuteAction(which); });
-        connect(action, &QAction::changed, button, [button, action] { button->setEnabled(action->isEnabled()); });
+        connect(action, &QAction::changed, button,
+                [button, action] { button->setEnabled(action->isEnabled()); });
         FMenuButtons[i] = button;
         place(button, fullWidth - kArrowWidth);
     }
@@ -310,22 +320,23 @@ TBookPage* TFormMain::CreateBroadcastPage() {
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setSpacing(0);
     PanelVideo = Named(new QWidget(page), "PanelVideo");
-    PanelVideo->installEventFilter(this);
     layout->addWidget(PanelVideo, 1);
 
     PanelLogo = Named(new QFrame(PanelVideo), "PanelLogo");
     PanelLogo->setFixedSize(kLogoPanelWidth, kLogoPanelHeight);
-    PanelLogo->setFrameShape(QFrame::Panel);
-    PanelLogo->setFrameShadow(QFrame::Sunken);
+    PanelLogo->setFrameShape(QFrame::Box);
+    PanelLogo->setFrameShadow(QFrame::Plain);
     PanelLogo->setLineWidth(kLogoBorder);
     SetBackground(PanelLogo, Qt::white);
+    QPalette logoPalette = PanelLogo->palette();
+    logoPalette.setColor(QPalette::WindowText, ColorToQColor(clBtnShadow));
+    PanelLogo->setPalette(logoPalette);
     ImageLogo = Named(new QLabel(PanelLogo), "ImageLogo");
     ImageLogo->setGeometry(kLogoBorder, kLogoBorder, kLogoPanelWidth - 2 * kLogoBorder,
                            kLogoPanelHeight - 2 * kLogoBorder);
     ImageLogo->setScaledContents(true);
     ImageLogo->setPixmap(QPixmap::fromImage(LogoPicture()));
     ImageLogo->setCursor(Qt::PointingHandCursor);
-    ImageLogo->installEventFilter(this);
 
     CaptureView = new TCaptureView(FController.Capture().Preview(), PanelVideo);
     CaptureView->hide();
@@ -372,13 +383,10 @@ TBookPage* TFormMain::CreateAboutPage() {
     ImageAboutLogo->setAttribute(Qt::WA_TranslucentBackground);
     ImageAboutLogo->setCursor(Qt::PointingHandCursor);
     ImageAboutLogo->adjustSize();
-    ImageAboutLogo->installEventFilter(this);
-    logoPanel->installEventFilter(this);
     layout->addWidget(logoPanel);
 
     PanelAbout = Named(new QWidget(page), "PanelAbout");
     SetBackground(PanelAbout, ColorToQColor(clWindow));
-    PanelAbout->installEventFilter(this);
     layout->addWidget(PanelAbout, 1);
     auto label = [this](const char* name, int top) {
         auto* widget = Named(new QLabel(PanelAbout), name);
@@ -403,7 +411,6 @@ TBookPage* TFormMain::CreateAboutPage() {
     urlPalette.setColor(QPalette::WindowText, ColorToQColor(clHighlight));
     LabelURL->setPalette(urlPalette);
     LabelURL->setCursor(Qt::PointingHandCursor);
-    LabelURL->installEventFilter(this);
     LabelPoweredBy = label("LabelPoweredBy", 160);
     QFont poweredFont = LabelPoweredBy->font();
     poweredFont.setBold(true);
@@ -455,7 +462,8 @@ void TFormMain::UpdateActions() {
         QAction* action = Action(info.Action);
         action->setEnabled(FController.ActionEnabled(info.Action, selected));
     }
-    for (const TMainAction checked : {TMainAction::VideoEnabled, TMainAction::AudioEnabled, TMainAction::ClientBlocked}) {
+    for (const TMainAction checked :
+         {TMainAction::VideoEnabled, TMainAction::AudioEnabled, TMainAction::ClientBlocked}) {
         Action(checked)->setChecked(FController.ActionChecked(checked, selected));
     }
     ButtonVideoMenu->setEnabled(Action(TMainAction::MenuVideo)->isEnabled());
@@ -590,8 +598,8 @@ void TFormMain::VideoStateChanged() {
 
 void TFormMain::UpdatePreview() {
     // Frames are copied for the preview only while someone can see them.
-    const bool wanted = isVisible() && !isMinimized() && CurrentView() == 0 &&
-                        FController.VideoState() == vsRunning;
+    const bool wanted =
+        isVisible() && !isMinimized() && CurrentView() == 0 && FController.VideoState() == vsRunning;
     TFramePreview& preview = FController.Capture().Preview();
     if (preview.Enabled() != wanted) {
         preview.SetEnabled(wanted);
@@ -681,8 +689,9 @@ bool TFormMain::eventFilter(QObject* watched, QEvent* event) {
     }
     case QEvent::Resize:
         if (!ImageAboutLogo) {
-            // Still being built.
-        } else if (watched == PanelVideo) {
+            return false;
+        }
+        if (watched == PanelVideo) {
             PositionVideo();
         } else if (watched == PanelAbout) {
             ShapeAbout->setFixedWidth(PanelAbout->width() - ShapeAbout->x() - 8);

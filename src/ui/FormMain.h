@@ -48,7 +48,8 @@ public:
     static constexpr int kLeftBarButtonCount = 12;
     static constexpr int LeftBarButtonTop(int row) {
         const int separators = row < 5 ? 0 : row < 8 ? 1 : row < 10 ? 2 : row < 11 ? 3 : 4;
-        return 2 * kLeftBarMargin + row * (kButtonHeight + kButtonGap) + separators * (kSeparatorHeight + kButtonGap);
+        return 2 * kLeftBarMargin + row * (kButtonHeight + kButtonGap) +
+               separators * (kSeparatorHeight + kButtonGap);
     }
     static constexpr const char* kCloseQuestion = "Do you really wish to exit the Streamwright?";
 

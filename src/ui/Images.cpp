@@ -92,8 +92,8 @@ TImageListEx* CreateConnectionImageList(QObject* parent) {
 TImageListEx* CreateLogImageList(QObject* parent) {
     QImage none(16, 16, QImage::Format_ARGB32_Premultiplied);
     none.fill(Qt::transparent);
-    return NewList(parent, {none, Main(imgInformation, {16, 16}), Main(imgWarning, {16, 16}),
-                            Main(imgError, {16, 16})});
+    return NewList(
+        parent, {none, Main(imgInformation, {16, 16}), Main(imgWarning, {16, 16}), Main(imgError, {16, 16})});
 }
 
 TImageListEx* CreateConfigurationImageList(QObject* parent) {

@@ -144,11 +144,12 @@ void TVideoThread::ProcessFrame(const TVideoHdr& header) {
         FrameNotSent("the frame could not be loaded as a bitmap (" + error + ")");
         return;
     }
+    JpegStream->Clear();
+    DrawOverlay();
+    // The operator sees what the viewers get, overlay included.
     if (Preview) {
         Preview->Present(*FrameBitmap);
     }
-    JpegStream->Clear();
-    DrawOverlay();
     if (FrameTap) {
         FrameTap->FrameReady(*FrameBitmap, FFrameNumber);
     }

@@ -2,6 +2,7 @@
 
 #include "config/Configuration.h"
 #include "engine/DataModuleMain.h"
+#include "log/LogTypes.h"
 #include "platform/color/Colors.h"
 #include "platform/shell/OperatorPrompts.h"
 #include "platform/shell/VersionInfo.h"
@@ -17,6 +18,9 @@
 #include "ui/controls/ImageListSpeedButton.h"
 #include "ui/controls/StatusBarEx.h"
 #include "ui/controls/TrayIcon.h"
+#include "ui/views/ConfigurationView.h"
+#include "ui/views/ConnectionsView.h"
+#include "ui/views/LogView.h"
 
 #include <QAbstractEventDispatcher>
 #include <QAction>
@@ -85,6 +89,7 @@ TFormMain::TFormMain(TBroadcastController& controller, QWidget* parent)
     FImageList->setObjectName(QStringLiteral("ImageList"));
     setWindowIcon(WindowIcon());
 
+    CreateViews();
     CreateActions();
     CreateMenus();
     auto* central = new QWidget(this);
@@ -147,22 +152,53 @@ QString TFormMain::ApplicationTitle() {
     return QStringLiteral("Streamwright ") + Q(VersionInfo().FormatVersion("%s.%s"));
 }
 
+void TFormMain::CreateViews() {
+    FConnectionsView = new TConnectionsView(FController, this);
+    FLogView = new TLogView(FController, this);
+    FConfigurationView = new TConfigurationView(FController, this);
+    // The views' lists show the window's pictures of the same things.
+    TImageListEx& connections = FConnectionsView->ImageListConnection();
+    connections.Replace(0, FImageList->Pixmap(imgClient).toImage());
+    connections.Replace(1, FImageList->Pixmap(imgClientBlocked).toImage());
+    TImageListEx& levels = FLogView->ImageListLog();
+    levels.Replace(llInformation, FImageList->Pixmap(imgInformation).toImage());
+    levels.Replace(llWarning, FImageList->Pixmap(imgWarning).toImage());
+    levels.Replace(llError, FImageList->Pixmap(imgError).toImage());
+}
+
 void TFormMain::CreateActions() {
+    // The views own the actions of their command bars and run them themselves; the window lists them
+    // with its images and keeps their rules with the others.
+    const std::pair<TMainAction, QAction*> viewActions[] = {
+        {TMainAction::ClientDisconnect, FConnectionsView->ActionClientDisconnect()},
+        {TMainAction::ClientBlocked, FConnectionsView->ActionClientBlocked()},
+        {TMainAction::LogClear, FLogView->ActionLogClear()},
+        {TMainAction::LogEmail, FLogView->ActionLogEmail()},
+        {TMainAction::ConfigurationEmail, FConfigurationView->ActionConfigurationEmail()},
+    };
     FViewGroup = new QActionGroup(this);
     FViewGroup->setExclusive(true);
     for (const TMainActionInfo& info : kMainActions) {
-        auto* action = new QAction(Q(info.Caption), this);
-        action->setObjectName(Q(info.Name));
+        const TMainAction which = info.Action;
+        QAction* action = nullptr;
+        for (const auto& [viewAction, owned] : viewActions) {
+            if (viewAction == which) {
+                action = owned;
+            }
+        }
+        if (!action) {
+            action = new QAction(Q(info.Caption), this);
+            action->setObjectName(Q(info.Name));
+            action->setCheckable(info.Checkable);
+            if (*info.SecondaryShortcut) {
+                action->setShortcuts({QKeySequence(Q(info.SecondaryShortcut))});
+            }
+            connect(action, &QAction::triggered, this, [this, which] { ExecuteAction(which); });
+        }
         action->setProperty("category", Q(info.Category));
         if (info.Image >= 0) {
             action->setIcon(FImageList->Icon(info.Image));
         }
-        action->setCheckable(info.Checkable);
-        if (*info.SecondaryShortcut) {
-            action->setShortcuts({QKeySequence(Q(info.SecondaryShortcut))});
-        }
-        const TMainAction which = info.Action;
-        connect(action, &QAction::triggered, this, [this, which] { ExecuteAction(which); });
         addAction(action);
         FActions[static_cast<size_t>(which)] = action;
     }
@@ -199,10 +235,7 @@ void TFormMain::CreateMenus() {
     MenuAudio->addSeparator();
     MenuAudio->addAction(Action(TMainAction::AudioEnabled));
 
-    MenuConnection = menu("MenuConnection");
-    MenuConnection->addAction(Action(TMainAction::ClientDisconnect));
-    MenuConnection->addSeparator();
-    MenuConnection->addAction(Action(TMainAction::ClientBlocked));
+    MenuConnection = FConnectionsView->MenuConnection();
 
     MenuTray = menu("MenuTray");
     MenuTray->addAction(Action(TMainAction::Open));
@@ -308,9 +341,9 @@ void TFormMain::CreatePages() {
     BookControl = Named(new TBookControl(Container), "BookControl");
     Container->Dock(BookControl, TContainer::TDockSide::Client);
     CreateBroadcastPage();
-    CreatePlaceholderPage("BookPageConnections", "Connections");
-    CreatePlaceholderPage("BookPageLog", "Log");
-    CreatePlaceholderPage("BookPageConfiguration", "Configuration");
+    CreateViewPage("BookPageConnections", FConnectionsView);
+    CreateViewPage("BookPageLog", FLogView);
+    CreateViewPage("BookPageConfiguration", FConfigurationView);
     CreateAboutPage();
 }
 
@@ -349,13 +382,16 @@ TBookPage* TFormMain::CreateBroadcastPage() {
     return page;
 }
 
-TBookPage* TFormMain::CreatePlaceholderPage(const char* name, const char* text) {
+TBookPage* TFormMain::CreateViewPage(const char* name, QWidget* view) {
     auto* page = Named(new TBookPage(BookControl), name);
     auto* layout = new QVBoxLayout(page);
-    auto* label = new QLabel(Q(text), page);
-    label->setAlignment(Qt::AlignCenter);
-    layout->addWidget(label);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->addWidget(view);
     return page;
+}
+
+std::string TFormMain::SelectedAddress() const {
+    return FConnectionsView->SelectedAddress();
 }
 
 TBookPage* TFormMain::CreateAboutPage() {
@@ -457,7 +493,7 @@ void TFormMain::ConnectController() {
 }
 
 void TFormMain::UpdateActions() {
-    const std::string selected = SelectedAddress ? SelectedAddress() : std::string();
+    const std::string selected = SelectedAddress();
     for (const TMainActionInfo& info : kMainActions) {
         QAction* action = Action(info.Action);
         action->setEnabled(FController.ActionEnabled(info.Action, selected));
@@ -511,7 +547,7 @@ void TFormMain::ActionExecute(TMainAction action) {
         PopupMenu(MenuVideo, ButtonVideoMenu);
         break;
     default:
-        FController.Execute(action, SelectedAddress ? SelectedAddress() : std::string());
+        FController.Execute(action, SelectedAddress());
         break;
     }
 }

@@ -19,6 +19,9 @@ namespace sw {
 class TBookControl;
 class TBookPage;
 class TCaptureView;
+class TConfigurationView;
+class TConnectionsView;
+class TLogView;
 class TContainer;
 class TImageListEx;
 class TImageListSpeedButton;
@@ -60,6 +63,9 @@ public:
     TBroadcastController& Controller() { return FController; }
     QAction* Action(TMainAction action) const { return FActions[static_cast<size_t>(action)]; }
     TImageListEx* ImageList() const { return FImageList; }
+    TConnectionsView* ConnectionsView() const { return FConnectionsView; }
+    TLogView* LogView() const { return FLogView; }
+    TConfigurationView* ConfigurationView() const { return FConfigurationView; }
     TTrayIcon* TrayIcon() const { return FTrayIcon; }
 
     // The enabling rules and check marks, as at idle; run again right before every action.
@@ -73,8 +79,6 @@ public:
     // "Streamwright " and major.minor: the message boxes' title and the tray icon's hint.
     static QString ApplicationTitle();
 
-    // The connections view's selected address, "" for none.
-    std::function<std::string()> SelectedAddress;
     // Whether the desktop has a notification area to hide the window to.
     std::function<bool()> TrayAvailable;
     // Asks the desktop to open an address; failures are not examined.
@@ -95,10 +99,12 @@ private:
     void CreateActions();
     void CreateMenus();
     QWidget* CreateLeftBar();
+    void CreateViews();
     void CreatePages();
     TBookPage* CreateBroadcastPage();
     TBookPage* CreateAboutPage();
-    TBookPage* CreatePlaceholderPage(const char* name, const char* text);
+    TBookPage* CreateViewPage(const char* name, QWidget* view);
+    std::string SelectedAddress() const;
     void FillAbout();
     void BuildDeviceMenus();
     void ConnectController();
@@ -120,6 +126,9 @@ private:
     std::array<QAction*, kMainActionCount> FActions{};
     QActionGroup* FViewGroup = nullptr;
     TTrayIcon* FTrayIcon = nullptr;
+    TConnectionsView* FConnectionsView = nullptr;
+    TLogView* FLogView = nullptr;
+    TConfigurationView* FConfigurationView = nullptr;
 
     QMenu* MenuStreamwright = nullptr;
     QMenu* MenuVideo = nullptr;

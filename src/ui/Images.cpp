@@ -54,14 +54,6 @@ QImage Main(int index, QSize size) {
     return RenderPicture(Resource(kMainImageFiles[static_cast<size_t>(index)]), size);
 }
 
-TImageListEx* NewList(QObject* parent, std::initializer_list<QImage> images) {
-    auto* list = new TImageListEx(16, 16, parent);
-    for (const QImage& image : images) {
-        list->Add(image);
-    }
-    return list;
-}
-
 } // namespace
 
 QImage RenderPicture(const QString& resource, QSize size) {
@@ -83,24 +75,6 @@ TImageListEx* CreateMainImageList(QObject* parent) {
         list->Add(Main(i, {16, 16}));
     }
     return list;
-}
-
-TImageListEx* CreateConnectionImageList(QObject* parent) {
-    return NewList(parent, {Main(imgClient, {16, 16}), Main(imgClientBlocked, {16, 16})});
-}
-
-TImageListEx* CreateLogImageList(QObject* parent) {
-    QImage none(16, 16, QImage::Format_ARGB32_Premultiplied);
-    none.fill(Qt::transparent);
-    return NewList(
-        parent, {none, Main(imgInformation, {16, 16}), Main(imgWarning, {16, 16}), Main(imgError, {16, 16})});
-}
-
-TImageListEx* CreateConfigurationImageList(QObject* parent) {
-    return NewList(parent, {RenderPicture(Resource("list-dot.svg"), {16, 16}),
-                            RenderPicture(Resource("list-entry.svg"), {16, 16}), Main(imgDisplay, {16, 16}),
-                            RenderPicture(Resource("list-picture.svg"), {16, 16}), Main(imgAudio, {16, 16}),
-                            Main(imgVideo, {16, 16}), Main(imgWeb, {16, 16})});
 }
 
 QImage LogoPicture() {

@@ -53,15 +53,8 @@ enum TMainImage : int {
 // resource gives a null image.
 QImage RenderPicture(const QString& resource, QSize size);
 
-// The image lists are owned by parent. The main list holds the 33 images above at 16 x 16.
+// Owned by parent: the 33 images above at 16 x 16.
 TImageListEx* CreateMainImageList(QObject* parent);
-// The connections view: 0 an address that is not blocked, 1 a blocked one.
-TImageListEx* CreateConnectionImageList(QObject* parent);
-// The log view, by level: 1 Information, 2 Warning, 3 Error (0 is empty).
-TImageListEx* CreateLogImageList(QObject* parent);
-// The configuration view: 0 for rows of an unknown kind, 1 to 6 for the six kinds of system
-// information rows (entry, operating system, JPEG, audio devices, video devices, addresses).
-TImageListEx* CreateConfigurationImageList(QObject* parent);
 
 // The broadcast view's logo (320 x 240) and the About view's.
 QImage LogoPicture();

@@ -15,6 +15,7 @@
 #include "ui/controls/ImageListEx.h"
 #include "ui/controls/StatusBarEx.h"
 #include "ui/controls/TrayIcon.h"
+#include "ui/views/ConnectionsView.h"
 
 #include <QAction>
 #include <QApplication>
@@ -52,6 +53,25 @@ public:
     std::deque<bool> Answers;
     std::vector<std::string> Questions;
     std::vector<std::string> Messages;
+};
+
+// A viewer that connects and reads nothing: the server keeps sending until its buffer is full.
+class TIdleViewer {
+public:
+    explicit TIdleViewer(int port) : FFd(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0)) {
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_port = htons(static_cast<uint16_t>(port));
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        Connected = ::connect(FFd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+    }
+    ~TIdleViewer() { ::close(FFd); }
+    TIdleViewer(const TIdleViewer&) = delete;
+    TIdleViewer& operator=(const TIdleViewer&) = delete;
+    bool Connected = false;
+
+private:
+    int FFd;
 };
 
 // The windowed program on a settings file in a temporary folder, on free ports, without the web
@@ -401,8 +421,14 @@ TEST_F(FormMainTest, ThePreviewShowsTheFramesAtTheirSizeCentredAndStopResetsTheS
     Form->ExecuteAction(TMainAction::ViewBroadcast);
     EXPECT_TRUE(Controller().Capture().Preview().Enabled());
 
+    TIdleViewer viewer(Program->Configuration().Video().Port());
+    auto* connections = Child<TStatusBarEx>("StatusBarConnection");
+    ASSERT_TRUE(ProcessEventsUntil([&] { return connections->PanelText(2) == QStringLiteral("1 Video"); }));
     Form->ExecuteAction(TMainAction::Stop);
     EXPECT_EQ(status->PanelText(0), QStringLiteral("0.0 fps"));
+    EXPECT_EQ(connections->PanelText(0), QStringLiteral("0 IP(s)"));
+    EXPECT_EQ(connections->PanelText(1), QStringLiteral("0 Audio"));
+    EXPECT_EQ(connections->PanelText(2), QStringLiteral("0 Video"));
     EXPECT_TRUE(Child("PanelLogo")->isVisible());
     EXPECT_FALSE(view->isVisible());
 }
@@ -420,7 +446,7 @@ TEST_F(FormMainTest, TheMenusHoldTheirItemsInOrderAndTheLogoOpensTheWebAddress) 
     EXPECT_EQ(texts(Child<QMenu>("MenuVideo")),
               QStringLiteral("Device|-|Source...|Format...|Compression...|Display...|-|Enabled"));
     EXPECT_EQ(texts(Child<QMenu>("MenuAudio")), QStringLiteral("Device|-|Compression...|-|Enabled"));
-    EXPECT_EQ(texts(Child<QMenu>("MenuConnection")), QStringLiteral("Disconnect|-|Blocked"));
+    EXPECT_EQ(texts(Form->ConnectionsView()->MenuConnection()), QStringLiteral("Disconnect|-|Blocked"));
 
     // The menus open at the arrow button's top-right corner; while broadcasting they are closed.
     Form->ExecuteAction(TMainAction::MenuVideo);
@@ -442,25 +468,6 @@ TEST_F(FormMainTest, TheMenusHoldTheirItemsInOrderAndTheLogoOpensTheWebAddress) 
     EXPECT_EQ(Opened[0].toStdString(), Program->Configuration().WebAddress());
     EXPECT_EQ(Opened[1], Child<QLabel>("LabelURL")->text());
 }
-
-// A viewer that connects and reads nothing: the server keeps sending until its buffer is full.
-class TIdleViewer {
-public:
-    explicit TIdleViewer(int port) : FFd(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0)) {
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_port = htons(static_cast<uint16_t>(port));
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        Connected = ::connect(FFd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
-    }
-    ~TIdleViewer() { ::close(FFd); }
-    TIdleViewer(const TIdleViewer&) = delete;
-    TIdleViewer& operator=(const TIdleViewer&) = delete;
-    bool Connected = false;
-
-private:
-    int FFd;
-};
 
 TEST_F(FormMainTest, EveryViewRendersDuringALiveBroadcastWithTwoViewers) {
     Open();

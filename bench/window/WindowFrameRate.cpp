@@ -116,7 +116,7 @@ int main(int argc, char** argv) {
         std::fprintf(
             file,
             "[Video]\r\nEnabled=1\r\nDevice=Test Pattern\r\nPort=%d\r\n[Audio]\r\nEnabled=0\r\nPort=%d\r\n"
-            "[Web]\r\nEnabled=0\r\n[Text]\r\nText=4\r\n",
+            "[Web]\r\nEnabled=0\r\n[Text]\r\nFormat=4\r\n",
             videoPort, FreeLoopbackPort());
         std::fclose(file);
     }

@@ -246,10 +246,25 @@ void TFormMain::CreateMenus() {
 QWidget* TFormMain::CreateLeftBar() {
     auto* panel = Named(new QWidget(this), "Panel1");
     panel->setFixedWidth(kLeftBarWidth);
-    // The bar was laid out for a narrow 8 point face; the captions must fit beside their glyphs.
+    // The bar was laid out for a narrow 8 point face: with a wider one the longest captions must
+    // still fit beside their glyphs (the menu buttons leave room for their arrows).
     QFont font = panel->font();
     font.setPointSizeF(std::min(font.pointSizeF(), 8.0));
-    font.setStretch(QFont::SemiCondensed);
+    auto fits = [&](const QFont& candidate) {
+        const QFontMetrics metrics(candidate);
+        constexpr int kGlyphAndPadding = 16 + 14;
+        for (const TMainAction action : {TMainAction::ViewConfiguration, TMainAction::ViewConnections}) {
+            if (metrics.horizontalAdvance(Action(action)->text()) + kGlyphAndPadding >
+                kLeftBarWidth - 2 * kLeftBarMargin) {
+                return false;
+            }
+        }
+        return metrics.horizontalAdvance(Action(TMainAction::MenuStreamwright)->text()) + kGlyphAndPadding <=
+               kLeftBarWidth - 2 * kLeftBarMargin - kArrowWidth;
+    };
+    while (!fits(font) && font.pointSizeF() > 6.5) {
+        font.setPointSizeF(font.pointSizeF() - 0.5);
+    }
     panel->setFont(font);
     panel->setMinimumHeight(LeftBarButtonTop(kLeftBarButtonCount));
     const int fullWidth = kLeftBarWidth - 2 * kLeftBarMargin;

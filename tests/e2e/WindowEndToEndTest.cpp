@@ -68,7 +68,7 @@ private:
 };
 
 // The pixels of an X window dump (the format xwd writes: a big-endian header, then the colour map,
-// then rows of 32-bit pixels with the server's byte order).
+// then rows of 4-byte pixels in the server's byte order).
 QImage ReadXwd(const QByteArray& data) {
     auto card = [&](int index) -> uint32_t {
         const auto* p = reinterpret_cast<const uint8_t*>(data.constData()) + 4 * index;
@@ -78,9 +78,11 @@ QImage ReadXwd(const QByteArray& data) {
         return {};
     }
     const uint32_t headerSize = card(0), format = card(2), width = card(4), height = card(5);
-    const uint32_t byteOrder = card(7), bitsPerPixel = card(11), bytesPerLine = card(12), colors = card(19);
+    const uint32_t byteOrder = card(7), bytesPerLine = card(12), colors = card(19);
     const qint64 pixelStart = qint64(headerSize) + qint64(colors) * 12;
-    if (format != 2 || bitsPerPixel != 32 || data.size() < pixelStart + qint64(bytesPerLine) * height) {
+    // Xvfb reports 24 bits per pixel for its depth 24 but stores each pixel in 4 bytes.
+    if (format != 2 || width == 0 || bytesPerLine < 4 * width ||
+        data.size() < pixelStart + qint64(bytesPerLine) * height) {
         return {};
     }
     QImage image(int(width), int(height), QImage::Format_RGB32);
@@ -232,6 +234,12 @@ TEST_F(WindowEndToEndTest, TheOperatorBroadcastsToTwoViewersFromTheWindowAndClos
     program.start(QString::fromStdString(test::BuiltProgram("src/app/streamwright")),
                   {QStringLiteral("--ini"), QString::fromStdString(Dir.File("streamwright.ini"))});
     ASSERT_TRUE(program.waitForStarted(10000));
+    const std::unique_ptr<QProcess, void (*)(QProcess*)> stopper(&program, [](QProcess* running) {
+        if (running->state() != QProcess::NotRunning) {
+            running->kill();
+            running->waitForFinished(5000);
+        }
+    });
 
     const QString window = FindWindow(QStringLiteral("^Northlight Streamwright 1\\.0$"));
     ASSERT_FALSE(window.isEmpty()) << "the main window did not appear";

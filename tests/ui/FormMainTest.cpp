@@ -182,6 +182,8 @@ TEST_F(FormMainTest, TheWindowIsLaidOutAsDesignedWithVersionTexts) {
         EXPECT_GT(button->y(), lastTop) << name;
         lastTop = button->y();
         EXPECT_FALSE(button->text().isEmpty()) << name;
+        // No caption is cut short.
+        EXPECT_LE(button->fontMetrics().horizontalAdvance(button->text()) + 16 + 8, button->width()) << name;
         EXPECT_EQ(button->accessibleName(), button->text()) << name;
     }
     for (const char* arrow : {"ButtonStreamwrightMenu", "ButtonAudioMenu", "ButtonVideoMenu"}) {
@@ -470,7 +472,9 @@ TEST_F(FormMainTest, TheMenusHoldTheirItemsInOrderAndTheLogoOpensTheWebAddress) 
 }
 
 TEST_F(FormMainTest, EveryViewRendersDuringALiveBroadcastWithTwoViewers) {
-    Open();
+    // The overlay shows the date, the time and the frame rate on the preview.
+    Open("[Video]\r\nEnabled=1\r\nDevice=Test Pattern\r\n[Audio]\r\nEnabled=1\r\nDevice=Test Tone\r\n"
+         "[Text]\r\nFormat=3\r\nSize=14\r\nColor=16777215\r\n");
     ASSERT_TRUE(StartBroadcast());
     TConfiguration& config = Program->Configuration();
     TIdleViewer video(config.Video().Port());

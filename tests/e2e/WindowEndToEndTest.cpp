@@ -68,7 +68,7 @@ private:
 };
 
 // The pixels of an X window dump (the format xwd writes: a big-endian header, then the colour map,
-// then rows of 4-byte pixels in the server's byte order).
+// then padded rows of 3- or 4-byte pixels in the server's byte order).
 QImage ReadXwd(const QByteArray& data) {
     auto card = [&](int index) -> uint32_t {
         const auto* p = reinterpret_cast<const uint8_t*>(data.constData()) + 4 * index;
@@ -78,10 +78,10 @@ QImage ReadXwd(const QByteArray& data) {
         return {};
     }
     const uint32_t headerSize = card(0), format = card(2), width = card(4), height = card(5);
-    const uint32_t byteOrder = card(7), bytesPerLine = card(12), colors = card(19);
+    const uint32_t byteOrder = card(7), bitsPerPixel = card(11), bytesPerLine = card(12), colors = card(19);
+    const uint32_t pixelBytes = bitsPerPixel / 8;
     const qint64 pixelStart = qint64(headerSize) + qint64(colors) * 12;
-    // Xvfb reports 24 bits per pixel for its depth 24 but stores each pixel in 4 bytes.
-    if (format != 2 || width == 0 || bytesPerLine < 4 * width ||
+    if (format != 2 || (pixelBytes != 3 && pixelBytes != 4) || bytesPerLine < pixelBytes * width ||
         data.size() < pixelStart + qint64(bytesPerLine) * height) {
         return {};
     }
@@ -91,10 +91,11 @@ QImage ReadXwd(const QByteArray& data) {
             reinterpret_cast<const uint8_t*>(data.constData()) + pixelStart + qint64(y) * bytesPerLine;
         auto* out = reinterpret_cast<QRgb*>(image.scanLine(int(y)));
         for (uint32_t x = 0; x < width; ++x) {
-            const uint8_t* p = row + 4 * x;
-            const uint32_t value =
-                byteOrder == 0 ? (uint32_t(p[3]) << 24 | uint32_t(p[2]) << 16 | uint32_t(p[1]) << 8 | p[0])
-                               : (uint32_t(p[0]) << 24 | uint32_t(p[1]) << 16 | uint32_t(p[2]) << 8 | p[3]);
+            const uint8_t* p = row + pixelBytes * x;
+            uint32_t value = 0;
+            for (uint32_t i = 0; i < pixelBytes; ++i) {
+                value |= uint32_t(p[i]) << (8 * (byteOrder == 0 ? i : pixelBytes - 1 - i));
+            }
             out[x] = qRgb((value >> 16) & 0xFF, (value >> 8) & 0xFF, value & 0xFF);
         }
     }
@@ -208,6 +209,15 @@ protected:
             return !screen.isNull() && wanted(screen.pixel(at));
         });
     }
+    // What a failed pixel test saw.
+    static std::string Describe(const QImage& screen, const QPoint& at) {
+        if (screen.isNull()) {
+            return "no screen dump";
+        }
+        return "pixel " + QString::number(screen.pixel(at), 16).toStdString() + " at " +
+               std::to_string(at.x()) + "," + std::to_string(at.y()) + " of " +
+               std::to_string(screen.width()) + "x" + std::to_string(screen.height());
+    }
     void SavePicture(const QImage& image, const char* name) {
         if (const char* folder = std::getenv("SW_PICTURES_DIR")) {
             QDir().mkpath(QString::fromLocal8Bit(folder));
@@ -253,7 +263,7 @@ TEST_F(WindowEndToEndTest, TheOperatorBroadcastsToTwoViewersFromTheWindowAndClos
     const QPoint panel(geometry.right() - 20, geometry.center().y());
     const QRgb lime = qRgb(0, 255, 0);
     ASSERT_TRUE(WaitForPixel(panel, [&](QRgb pixel) { return pixel == lime; }))
-        << "the broadcast view is not shown";
+        << "the broadcast view is not shown: " << Describe(Screen(), panel);
     Keys(window, QStringLiteral("alt+l"));
     EXPECT_TRUE(WaitForPixel(panel, [&](QRgb pixel) { return pixel != lime; }))
         << "Alt+L did not leave the broadcast view";

@@ -7,6 +7,7 @@
 #include "platform/shell/OperatorPrompts.h"
 #include "platform/shell/VersionInfo.h"
 #include "ui/CaptureView.h"
+#include "ui/HeaderPanel.h"
 #include "ui/Images.h"
 #include "ui/MainActions.h"
 #include "ui/OptionsDialog.h"
@@ -340,16 +341,7 @@ QWidget* TFormMain::CreateLeftBar() {
 }
 
 void TFormMain::CreatePages() {
-    PanelHeader = Named(new QLabel(Container), "PanelHeader");
-    PanelHeader->setAutoFillBackground(true);
-    QPalette headerPalette = PanelHeader->palette();
-    headerPalette.setColor(QPalette::Window, ColorToQColor(clInactiveCaption));
-    headerPalette.setColor(QPalette::WindowText, ColorToQColor(clInactiveCaptionText));
-    PanelHeader->setPalette(headerPalette);
-    QFont headerFont = PanelHeader->font();
-    headerFont.setBold(true);
-    headerFont.setPointSizeF(headerFont.pointSizeF() * 1.25);
-    PanelHeader->setFont(headerFont);
+    PanelHeader = CreateHeaderPanel(Container, 1.25);
     PanelHeader->setContentsMargins(8, 4, 8, 4);
     Container->Dock(PanelHeader, TContainer::TDockSide::Top);
 

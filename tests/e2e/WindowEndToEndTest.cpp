@@ -338,13 +338,17 @@ TEST(WindowedProgramTest, WithoutADisplayItSuggestsHeadless) {
     for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"}) {
         environment.remove(QString::fromLatin1(name));
     }
-    program.setProcessEnvironment(environment);
-    program.start(QString::fromStdString(test::BuiltProgram("src/app/streamwright")),
-                  {QStringLiteral("--ini"), QString::fromStdString(dir.File("streamwright.ini"))});
-    ASSERT_TRUE(program.waitForFinished(20000));
-    EXPECT_EQ(program.exitStatus(), QProcess::NormalExit);
-    EXPECT_EQ(program.exitCode(), 2);
-    const QString errors = QString::fromLocal8Bit(program.readAllStandardError());
+    // Runs the windowed program to its end; it must end by itself with status 2.
+    auto run = [&] {
+        program.setProcessEnvironment(environment);
+        program.start(QString::fromStdString(test::BuiltProgram("src/app/streamwright")),
+                      {QStringLiteral("--ini"), QString::fromStdString(dir.File("streamwright.ini"))});
+        EXPECT_TRUE(program.waitForFinished(20000));
+        EXPECT_EQ(program.exitStatus(), QProcess::NormalExit);
+        EXPECT_EQ(program.exitCode(), 2);
+        return QString::fromLocal8Bit(program.readAllStandardError());
+    };
+    const QString errors = run();
     EXPECT_TRUE(errors.contains(QStringLiteral("needs a display"))) << errors.toStdString();
     EXPECT_TRUE(errors.contains(QStringLiteral("--headless"))) << errors.toStdString();
     // Nothing was started: no log file.
@@ -352,13 +356,7 @@ TEST(WindowedProgramTest, WithoutADisplayItSuggestsHeadless) {
 
     // A display that cannot be opened is reported the same way, without a crash.
     environment.insert(QStringLiteral("DISPLAY"), QStringLiteral(":4093"));
-    program.setProcessEnvironment(environment);
-    program.start(QString::fromStdString(test::BuiltProgram("src/app/streamwright")),
-                  {QStringLiteral("--ini"), QString::fromStdString(dir.File("streamwright.ini"))});
-    ASSERT_TRUE(program.waitForFinished(20000));
-    EXPECT_EQ(program.exitStatus(), QProcess::NormalExit);
-    EXPECT_EQ(program.exitCode(), 2);
-    const QString again = QString::fromLocal8Bit(program.readAllStandardError());
+    const QString again = run();
     EXPECT_TRUE(again.contains(QStringLiteral("--headless"))) << again.toStdString();
 }
 

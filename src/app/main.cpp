@@ -1,5 +1,6 @@
 #include "app/HeadlessRunner.h"
 #include "app/OneShotCommands.h"
+#include "app/WindowedProgram.h"
 #include "config/Configuration.h"
 #include "engine/BroadcastController.h"
 #include "engine/DataModuleMain.h"
@@ -21,7 +22,8 @@
 namespace {
 
 constexpr const char* kUsage =
-    "Usage: streamwright --headless [--start] [--ini FILE] [--publish URL]\n"
+    "Usage: streamwright [--ini FILE] [--publish URL]\n"
+    "       streamwright --headless [--start] [--ini FILE] [--publish URL]\n"
     "       streamwright --report | --update-html [--ini FILE]\n"
     "       streamwright --help | --version\n"
     "\n"
@@ -120,13 +122,11 @@ int main(int argc, char** argv) {
                                                       ? ChangeFileExt(ExecutablePath(), ".ini")
                                                       : options.IniFile);
     }
-    if (!options.Headless) {
-        std::fprintf(stderr, "streamwright: this build has no windows yet; run it with --headless\n");
-        return 2;
-    }
-
     const std::string iniFile =
         options.IniFile.empty() ? ChangeFileExt(ExecutablePath(), ".ini") : options.IniFile;
+    if (!options.Headless) {
+        return RunWindowed(argc, argv, iniFile, options.PublishUrl);
+    }
     TProgramLifecycle program(iniFile);
     program.Configuration().Publish().SetRunUrl(options.PublishUrl);
 

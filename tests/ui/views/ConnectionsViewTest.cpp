@@ -123,6 +123,8 @@ TEST_F(ConnectionsViewTest, BlockingTheSelectedViewerChangesItsIcon) {
     EXPECT_TRUE(View->ActionClientBlocked()->isChecked());
     EXPECT_EQ(EntriesOf(lmClientBlock).size(), 1u);
     EXPECT_EQ(View->SelectedAddress(), "127.0.0.3");
+    test::ShowView(*View);
+    test::SavePicture(*View, "connections-blocked");
 }
 
 TEST_F(ConnectionsViewTest, ThousandsOfEntriesAreCountedWithTheThousandsSeparator) {

@@ -138,6 +138,10 @@ TEST_F(LogViewTest, ShowsLinesOfOlderVersionsBesideCurrentOnes) {
 
 TEST_F(LogViewTest, DetailsShowTheHexDumpRowsOfTheSelectedEntry) {
     Create();
+    Engine->Log(llError, lmVideoPortInUse, Now(), "");
+    Engine->Log(llInformation, lmStart, Now(), "");
+    Engine->Log(llInformation, lmClientConnect, Now(), "127.0.0.1");
+    Engine->Log(llWarning, lmClientConnectBlocked, Now(), "10.0.0.9");
     std::vector<uint8_t> bytes(40);
     for (size_t i = 0; i < bytes.size(); ++i) {
         bytes[i] = static_cast<uint8_t>(i * 7);

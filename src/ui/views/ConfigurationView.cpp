@@ -9,13 +9,10 @@
 #include "ui/views/ViewSupport.h"
 
 #include <QAction>
-#include <QHBoxLayout>
-#include <QHeaderView>
 #include <QPainter>
 #include <QStyledItemDelegate>
 #include <QToolBar>
 #include <QTreeWidget>
-#include <QVBoxLayout>
 #include <algorithm>
 
 namespace sw {
@@ -73,51 +70,27 @@ TConfigurationView::TConfigurationView(TBroadcastController& controller, QWidget
     setObjectName(QStringLiteral("BookPageConfigurationView"));
     FillConfigurationImages(*FImageListConfiguration);
 
-    FActionConfigurationEmail = new QAction(CommandIcon(TCommandImage::Email), QStringLiteral("Email"), this);
-    FActionConfigurationEmail->setObjectName(QStringLiteral("ActionConfigurationEmail"));
+    FActionConfigurationEmail =
+        CreateViewAction(QStringLiteral("ActionConfigurationEmail"), QStringLiteral("Email"),
+                         CommandIcon(TCommandImage::Email), this);
     connect(FActionConfigurationEmail, &QAction::triggered, this,
             [this] { FController.Execute(TMainAction::ConfigurationEmail); });
 
     FListViewConfiguration = new QTreeWidget;
-    FListViewConfiguration->setObjectName(QStringLiteral("ListViewConfiguration"));
     FListViewConfiguration->setColumnCount(kColumnCount);
     FListViewConfiguration->setHeaderLabels({QStringLiteral("Description"), QStringLiteral("Value")});
-    FListViewConfiguration->setRootIsDecorated(false);
-    FListViewConfiguration->setItemsExpandable(false);
-    FListViewConfiguration->setUniformRowHeights(true);
-    FListViewConfiguration->setAllColumnsShowFocus(true);
-    FListViewConfiguration->setSelectionBehavior(QAbstractItemView::SelectRows);
-    FListViewConfiguration->setSelectionMode(QAbstractItemView::SingleSelection);
-    FListViewConfiguration->setEditTriggers(QAbstractItemView::NoEditTriggers);
-    FListViewConfiguration->setIconSize(
-        QSize(FImageListConfiguration->Width(), FImageListConfiguration->Height()));
+    SetUpReportList(FListViewConfiguration, QStringLiteral("ListViewConfiguration"),
+                    FImageListConfiguration->Width(), {200, 400});
     FListViewConfiguration->setItemDelegate(
         new TIndentDelegate(FImageListConfiguration->Width(), FListViewConfiguration));
-    QHeaderView* header = FListViewConfiguration->header();
-    header->setSectionsClickable(false);
-    header->setSectionsMovable(false);
-    header->setStretchLastSection(false);
-    header->resizeSection(gcDescription, 200);
-    header->resizeSection(gcValue, 400);
 
     FCommandBar = CreateCommandBar(QStringLiteral("ToolBarConfiguration"), this);
-    FCommandBar->addAction(FActionConfigurationEmail);
-    FCommandBar->widgetForAction(FActionConfigurationEmail)
-        ->setObjectName(QStringLiteral("ButtonConfigurationEmail"));
+    AddCommandButton(FCommandBar, FActionConfigurationEmail, QStringLiteral("ButtonConfigurationEmail"));
 
     FStatusBarConfiguration = new TStatusBarEx;
     FStatusBarConfiguration->setObjectName(QStringLiteral("StatusBarConfiguration"));
 
-    auto* row = new QHBoxLayout;
-    row->setContentsMargins(0, 0, 0, 0);
-    row->setSpacing(0);
-    row->addWidget(FListViewConfiguration, 1);
-    row->addWidget(FCommandBar);
-    auto* layout = new QVBoxLayout(this);
-    layout->setContentsMargins(0, 0, 0, 0);
-    layout->setSpacing(0);
-    layout->addLayout(row, 1);
-    layout->addWidget(FStatusBarConfiguration);
+    LayOutView(this, FListViewConfiguration, FCommandBar, FStatusBarConfiguration);
 
     connect(FImageListConfiguration.get(), &TImageListEx::Changed, this, [this] { LoadIcons(); });
     connect(&controller, &TBroadcastController::SystemInfoChanged, this, &TConfigurationView::Refresh);

@@ -18,8 +18,9 @@ class TStatusBarEx;
 // records the "Configuration" entry with the full report, so the log keeps what the machine was.
 //
 // For the main window:
-// - Construct it on the page with the controller; it follows the controller's SystemInfoChanged
-//   signal (WM_SYSTEMINFOCHANGED) by itself.
+// - Construct it on the page with the controller before the event loop delivers the messages that
+//   the controller's Create posted (or call Refresh once, which records "Configuration"); it follows
+//   the SystemInfoChanged signal (WM_SYSTEMINFOCHANGED) by itself.
 // - It owns ActionConfigurationEmail (run through the controller, shown on its command bar). Take it
 //   into the window's action list as it is; give it the window's image with setIcon.
 // - ImageListConfiguration: image 0 for unknown kinds, 1 to 6 for kinds 0 to 5; Replace to change.

@@ -9,14 +9,12 @@
 
 #include <QAction>
 #include <QCollator>
-#include <QHBoxLayout>
 #include <QHash>
 #include <QHeaderView>
 #include <QLocale>
 #include <QMenu>
 #include <QToolBar>
 #include <QTreeWidget>
-#include <QVBoxLayout>
 #include <unordered_set>
 
 namespace sw {
@@ -39,12 +37,6 @@ public:
     }
 };
 
-QAction* CreateAction(const char* name, const char* caption, TCommandImage image, QObject* parent) {
-    auto* action = new QAction(CommandIcon(image), QString::fromUtf8(caption), parent);
-    action->setObjectName(QString::fromUtf8(name));
-    return action;
-}
-
 } // namespace
 
 TConnectionsView::TConnectionsView(TBroadcastController& controller, QWidget* parent)
@@ -54,8 +46,10 @@ TConnectionsView::TConnectionsView(TBroadcastController& controller, QWidget* pa
     LoadIcons();
 
     FActionClientDisconnect =
-        CreateAction("ActionClientDisconnect", "Disconnect", TCommandImage::Disconnect, this);
-    FActionClientBlocked = CreateAction("ActionClientBlocked", "Blocked", TCommandImage::Blocked, this);
+        CreateViewAction(QStringLiteral("ActionClientDisconnect"), QStringLiteral("Disconnect"),
+                         CommandIcon(TCommandImage::Disconnect), this);
+    FActionClientBlocked = CreateViewAction(QStringLiteral("ActionClientBlocked"), QStringLiteral("Blocked"),
+                                            CommandIcon(TCommandImage::Blocked), this);
     FActionClientBlocked->setCheckable(true);
     connect(FActionClientDisconnect, &QAction::triggered, this, [this] {
         FController.Execute(TMainAction::ClientDisconnect, SelectedAddress());
@@ -73,45 +67,26 @@ TConnectionsView::TConnectionsView(TBroadcastController& controller, QWidget* pa
     FMenuConnection->addAction(FActionClientBlocked);
 
     FListViewConnection = new QTreeWidget;
-    FListViewConnection->setObjectName(QStringLiteral("ListViewConnection"));
     FListViewConnection->setColumnCount(kColumnCount);
     FListViewConnection->setHeaderLabels({QStringLiteral("IP Address"), QStringLiteral("Date/Time"),
                                           QStringLiteral("Audio"), QStringLiteral("Video")});
     FListViewConnection->headerItem()->setTextAlignment(ccAudio, Qt::AlignRight | Qt::AlignVCenter);
     FListViewConnection->headerItem()->setTextAlignment(ccVideo, Qt::AlignRight | Qt::AlignVCenter);
-    FListViewConnection->setRootIsDecorated(false);
-    FListViewConnection->setItemsExpandable(false);
-    FListViewConnection->setUniformRowHeights(true);
-    FListViewConnection->setAllColumnsShowFocus(true);
-    FListViewConnection->setSelectionBehavior(QAbstractItemView::SelectRows);
-    FListViewConnection->setSelectionMode(QAbstractItemView::SingleSelection);
-    FListViewConnection->setEditTriggers(QAbstractItemView::NoEditTriggers);
-    FListViewConnection->setIconSize(QSize(FImageListConnection->Width(), FImageListConnection->Height()));
+    SetUpReportList(FListViewConnection, QStringLiteral("ListViewConnection"), FImageListConnection->Width(),
+                    {100, 150, 50, 50});
     // Without a selected row no menu is shown at all, not even one of a parent widget.
     FListViewConnection->setContextMenuPolicy(Qt::PreventContextMenu);
-    QHeaderView* header = FListViewConnection->header();
-    header->setSectionsClickable(false);
-    header->setSectionsMovable(false);
-    header->setStretchLastSection(false);
-    const int widths[kColumnCount] = {100, 150, 50, 50};
-    for (int column = 0; column < kColumnCount; ++column) {
-        header->resizeSection(column, widths[column]);
-    }
     // An address with its icon, and a time, must fit with the desktop's font.
-    header->resizeSection(
-        ccAddress,
-        ColumnWidthFor(*FListViewConnection, widths[ccAddress] - 20, QStringLiteral("000.000.000.000")) + 20);
-    header->resizeSection(ccDateTime, ColumnWidthFor(*FListViewConnection, widths[ccDateTime],
-                                                     QStringLiteral("00/00/0000 00:00 pm")));
+    QHeaderView* header = FListViewConnection->header();
+    header->resizeSection(ccAddress,
+                          ColumnWidthFor(*FListViewConnection, 80, QStringLiteral("000.000.000.000")) + 20);
+    header->resizeSection(ccDateTime,
+                          ColumnWidthFor(*FListViewConnection, 150, QStringLiteral("00/00/0000 00:00 pm")));
 
     FCommandBar = CreateCommandBar(QStringLiteral("ToolBarConnection"), this);
-    FCommandBar->addAction(FActionClientDisconnect);
+    AddCommandButton(FCommandBar, FActionClientDisconnect, QStringLiteral("ButtonConnectionDisconnect"));
     FCommandBar->addSeparator();
-    FCommandBar->addAction(FActionClientBlocked);
-    FCommandBar->widgetForAction(FActionClientDisconnect)
-        ->setObjectName(QStringLiteral("ButtonConnectionDisconnect"));
-    FCommandBar->widgetForAction(FActionClientBlocked)
-        ->setObjectName(QStringLiteral("ButtonConnectionBlocked"));
+    AddCommandButton(FCommandBar, FActionClientBlocked, QStringLiteral("ButtonConnectionBlocked"));
 
     FStatusBarConnection = new TStatusBarEx;
     FStatusBarConnection->setObjectName(QStringLiteral("StatusBarConnection"));
@@ -121,16 +96,7 @@ TConnectionsView::TConnectionsView(TBroadcastController& controller, QWidget* pa
     FStatusBarConnection->AddPanel(50);
     ResetStatus();
 
-    auto* row = new QHBoxLayout;
-    row->setContentsMargins(0, 0, 0, 0);
-    row->setSpacing(0);
-    row->addWidget(FListViewConnection, 1);
-    row->addWidget(FCommandBar);
-    auto* layout = new QVBoxLayout(this);
-    layout->setContentsMargins(0, 0, 0, 0);
-    layout->setSpacing(0);
-    layout->addLayout(row, 1);
-    layout->addWidget(FStatusBarConnection);
+    LayOutView(this, FListViewConnection, FCommandBar, FStatusBarConnection);
 
     connect(FListViewConnection, &QTreeWidget::itemSelectionChanged, this,
             [this] { ListViewConnectionChange(); });

@@ -23,7 +23,8 @@ class TStatusBarEx;
 // block and disconnect the selected address.
 //
 // For the main window:
-// - Construct it on the page with the controller; it follows the controller's ConnectionsChanged
+// - Construct it on the page with the controller before the event loop delivers the messages that
+//   the controller's Create posted (or call Refresh once); it follows the ConnectionsChanged
 //   (WM_CONNECTIONSCHANGED) and Stopped (the zero status texts) signals by itself.
 // - It owns ActionClientDisconnect and ActionClientBlocked (checkable) and MenuConnection ("Disconnect",
 //   "-", "Blocked"), the list's context menu while a row is selected. The actions run through the

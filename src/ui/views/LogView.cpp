@@ -12,11 +12,9 @@
 #include <QAction>
 #include <QFontDatabase>
 #include <QGroupBox>
-#include <QHBoxLayout>
 #include <QHeaderView>
 #include <QPlainTextEdit>
 #include <QSplitter>
-#include <QToolBar>
 #include <QTreeView>
 #include <QVBoxLayout>
 
@@ -26,12 +24,6 @@ namespace {
 
 constexpr int kDetailsHeight = 119;
 
-QAction* CreateAction(const char* name, const char* caption, TCommandImage image, QObject* parent) {
-    auto* action = new QAction(CommandIcon(image), QString::fromUtf8(caption), parent);
-    action->setObjectName(QString::fromUtf8(name));
-    return action;
-}
-
 } // namespace
 
 TLogView::TLogView(TBroadcastController& controller, QWidget* parent)
@@ -40,8 +32,10 @@ TLogView::TLogView(TBroadcastController& controller, QWidget* parent)
     FillLogImages(*FImageListLog);
     FModel = std::make_unique<TLogModel>(controller.Engine().LogLines(), FImageListLog.get());
 
-    FActionLogClear = CreateAction("ActionLogClear", "Clear", TCommandImage::Clear, this);
-    FActionLogEmail = CreateAction("ActionLogEmail", "Email", TCommandImage::Email, this);
+    FActionLogClear = CreateViewAction(QStringLiteral("ActionLogClear"), QStringLiteral("Clear"),
+                                       CommandIcon(TCommandImage::Clear), this);
+    FActionLogEmail = CreateViewAction(QStringLiteral("ActionLogEmail"), QStringLiteral("Email"),
+                                       CommandIcon(TCommandImage::Email), this);
     connect(FActionLogClear, &QAction::triggered, this, [this] {
         FController.Execute(TMainAction::LogClear);
         UpdateActions();
@@ -50,30 +44,12 @@ TLogView::TLogView(TBroadcastController& controller, QWidget* parent)
             [this] { FController.Execute(TMainAction::LogEmail); });
 
     FListViewLog = new QTreeView;
-    FListViewLog->setObjectName(QStringLiteral("ListViewLog"));
     FListViewLog->setModel(FModel.get());
-    FListViewLog->setRootIsDecorated(false);
-    FListViewLog->setItemsExpandable(false);
-    // Every row is one line high; without this the view would ask all 10000 rows for their size.
-    FListViewLog->setUniformRowHeights(true);
-    FListViewLog->setAllColumnsShowFocus(true);
-    FListViewLog->setSelectionBehavior(QAbstractItemView::SelectRows);
-    FListViewLog->setSelectionMode(QAbstractItemView::SingleSelection);
-    FListViewLog->setEditTriggers(QAbstractItemView::NoEditTriggers);
-    FListViewLog->setIconSize(QSize(FImageListLog->Width(), FImageListLog->Height()));
-    FListViewLog->setTextElideMode(Qt::ElideRight);
-    QHeaderView* header = FListViewLog->header();
-    header->setSectionsClickable(false);
-    header->setSectionsMovable(false);
-    header->setStretchLastSection(false);
-    header->setMinimumSectionSize(20);
-    const int widths[TLogModel::kColumnCount] = {20, 150, 75, 200, 200};
-    for (int column = 0; column < TLogModel::kColumnCount; ++column) {
-        header->resizeSection(column, widths[column]);
-    }
-    header->resizeSection(TLogModel::lcDateTime, ColumnWidthFor(*FListViewLog, widths[TLogModel::lcDateTime],
-                                                                QStringLiteral("00/00/0000 00:00:00 pm")));
-    header->setSectionResizeMode(TLogModel::lcIcon, QHeaderView::Fixed);
+    SetUpReportList(FListViewLog, QStringLiteral("ListViewLog"), FImageListLog->Width(),
+                    {20, 150, 75, 200, 200});
+    FListViewLog->header()->setSectionResizeMode(TLogModel::lcIcon, QHeaderView::Fixed);
+    FListViewLog->header()->resizeSection(
+        TLogModel::lcDateTime, ColumnWidthFor(*FListViewLog, 150, QStringLiteral("00/00/0000 00:00:00 pm")));
 
     FMemoLogDetails = new QPlainTextEdit;
     FMemoLogDetails->setObjectName(QStringLiteral("MemoLogDetails"));
@@ -99,24 +75,12 @@ TLogView::TLogView(TBroadcastController& controller, QWidget* parent)
     FSplitter->setSizes({400, kDetailsHeight});
 
     FCommandBar = CreateCommandBar(QStringLiteral("ToolBarLog"), this);
-    FCommandBar->addAction(FActionLogClear);
-    FCommandBar->addAction(FActionLogEmail);
-    FCommandBar->widgetForAction(FActionLogClear)->setObjectName(QStringLiteral("ButtonLogClear"));
-    FCommandBar->widgetForAction(FActionLogEmail)->setObjectName(QStringLiteral("ButtonLogEmail"));
+    AddCommandButton(FCommandBar, FActionLogClear, QStringLiteral("ButtonLogClear"));
+    AddCommandButton(FCommandBar, FActionLogEmail, QStringLiteral("ButtonLogEmail"));
 
     FStatusBarLog = new TStatusBarEx;
     FStatusBarLog->setObjectName(QStringLiteral("StatusBarLog"));
-
-    auto* row = new QHBoxLayout;
-    row->setContentsMargins(0, 0, 0, 0);
-    row->setSpacing(0);
-    row->addWidget(FSplitter, 1);
-    row->addWidget(FCommandBar);
-    auto* layout = new QVBoxLayout(this);
-    layout->setContentsMargins(0, 0, 0, 0);
-    layout->setSpacing(0);
-    layout->addLayout(row, 1);
-    layout->addWidget(FStatusBarLog);
+    LayOutView(this, FSplitter, FCommandBar, FStatusBarLog);
 
     connect(FListViewLog->selectionModel(), &QItemSelectionModel::selectionChanged, this,
             [this] { ListViewLogChange(); });

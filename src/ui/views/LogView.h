@@ -21,8 +21,9 @@ class TStatusBarEx;
 // a splitter, the command bar and an empty status bar.
 //
 // For the main window:
-// - Construct it on the page with the controller; it follows the controller's LogChanged signal by
-//   itself (WM_LOGCHANGED) and needs no other call.
+// - Construct it on the page with the controller before the event loop delivers the messages that
+//   the controller's Create posted (or call Refresh once); it follows the LogChanged signal
+//   (WM_LOGCHANGED) by itself and needs no other call.
 // - It owns ActionLogClear and ActionLogEmail (run through the controller, enabled by its rules,
 //   shown on its command bar). Take them into the window's action list as they are; give them the
 //   window's images with setIcon. UpdateActions re-evaluates their rules (also done on every refresh).

@@ -1,7 +1,12 @@
 #include "ui/views/ViewSupport.h"
 
+#include <QAction>
 #include <QFontMetrics>
+#include <QHBoxLayout>
+#include <QHeaderView>
 #include <QToolBar>
+#include <QTreeView>
+#include <QVBoxLayout>
 #include <algorithm>
 #include <charconv>
 
@@ -34,6 +39,54 @@ QToolBar* CreateCommandBar(const QString& objectName, QWidget* parent) {
     bar->setIconSize(QSize(16, 16));
     bar->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
     return bar;
+}
+
+void AddCommandButton(QToolBar* bar, QAction* action, const QString& buttonName) {
+    bar->addAction(action);
+    bar->widgetForAction(action)->setObjectName(buttonName);
+}
+
+QAction* CreateViewAction(const QString& objectName, const QString& caption, const QIcon& icon,
+                          QObject* parent) {
+    auto* action = new QAction(icon, caption, parent);
+    action->setObjectName(objectName);
+    return action;
+}
+
+void SetUpReportList(QTreeView* list, const QString& objectName, int iconSize,
+                     std::initializer_list<int> widths) {
+    list->setObjectName(objectName);
+    list->setRootIsDecorated(false);
+    list->setItemsExpandable(false);
+    // Every row is one line high; without this the view would measure every row of a long list.
+    list->setUniformRowHeights(true);
+    list->setAllColumnsShowFocus(true);
+    list->setSelectionBehavior(QAbstractItemView::SelectRows);
+    list->setSelectionMode(QAbstractItemView::SingleSelection);
+    list->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    list->setIconSize(QSize(iconSize, iconSize));
+    QHeaderView* header = list->header();
+    header->setSectionsClickable(false);
+    header->setSectionsMovable(false);
+    header->setStretchLastSection(false);
+    header->setMinimumSectionSize(20);
+    int column = 0;
+    for (const int width : widths) {
+        header->resizeSection(column++, width);
+    }
+}
+
+void LayOutView(QWidget* view, QWidget* content, QToolBar* commandBar, QWidget* statusBar) {
+    auto* row = new QHBoxLayout;
+    row->setContentsMargins(0, 0, 0, 0);
+    row->setSpacing(0);
+    row->addWidget(content, 1);
+    row->addWidget(commandBar);
+    auto* layout = new QVBoxLayout(view);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(0);
+    layout->addLayout(row, 1);
+    layout->addWidget(statusBar);
 }
 
 } // namespace sw

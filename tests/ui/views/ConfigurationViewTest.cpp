@@ -53,6 +53,7 @@ TEST_F(ConfigurationViewTest, ShowsTheSystemInformationAndLogsTheReport) {
     EXPECT_EQ(Recorded[0].Level, llInformation);
     EXPECT_EQ(Recorded[0].Detail, "");
     EXPECT_EQ(FromCommaText(Recorded[0].Values), SplitLines(Engine->ConfigurationReport()));
+    View->ListViewConfiguration()->setCurrentItem(Item(1));
     test::ShowView(*View);
     test::SavePicture(*View, "configuration");
 

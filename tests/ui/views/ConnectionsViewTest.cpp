@@ -4,8 +4,11 @@
 #include "ui/views/ViewFixture.h"
 
 #include <QAction>
+#include <QApplication>
+#include <QContextMenuEvent>
 #include <QLocale>
 #include <QMenu>
+#include <QTest>
 #include <QTreeWidget>
 #include <gtest/gtest.h>
 
@@ -120,6 +123,8 @@ TEST_F(ConnectionsViewTest, BlockingTheSelectedViewerChangesItsIcon) {
     EXPECT_TRUE(View->ActionClientBlocked()->isChecked());
     EXPECT_EQ(EntriesOf(lmClientBlock).size(), 1u);
     EXPECT_EQ(View->SelectedAddress(), "127.0.0.3");
+    test::ShowView(*View);
+    test::SavePicture(*View, "connections-blocked");
 }
 
 TEST_F(ConnectionsViewTest, ThousandsOfEntriesAreCountedWithTheThousandsSeparator) {
@@ -167,6 +172,28 @@ TEST_F(ConnectionsViewTest, RowsSortAsTextAndKeepTheSelection) {
     EXPECT_EQ(View->SelectedAddress(), "");
     EXPECT_EQ(View->ContextMenu(), nullptr);
     EXPECT_FALSE(View->ActionClientBlocked()->isEnabled());
+}
+
+TEST_F(ConnectionsViewTest, RightClickPopsUpTheMenuOnlyOverASelectedRow) {
+    Registry->VideoConnect("10.0.0.1");
+    Changed();
+    test::ShowView(*View);
+    QWidget* viewport = List().viewport();
+    auto rightClick = [viewport](const QPoint& at) {
+        QTest::mousePress(viewport, Qt::RightButton, Qt::NoModifier, at);
+        QTest::mouseRelease(viewport, Qt::RightButton, Qt::NoModifier, at);
+        QContextMenuEvent event(QContextMenuEvent::Mouse, at, viewport->mapToGlobal(at));
+        QApplication::sendEvent(viewport, &event);
+    };
+    // Below the only row: nothing is selected, so no menu.
+    rightClick(QPoint(20, viewport->height() - 10));
+    EXPECT_FALSE(View->MenuConnection()->isVisible());
+    // On the row: the press selects it, and the menu follows.
+    rightClick(List().visualItemRect(Row("10.0.0.1")).center());
+    EXPECT_EQ(View->SelectedAddress(), "10.0.0.1");
+    EXPECT_TRUE(View->MenuConnection()->isVisible());
+    EXPECT_TRUE(View->ActionClientDisconnect()->isEnabled());
+    View->MenuConnection()->hide();
 }
 
 TEST_F(ConnectionsViewTest, StopPutsTheStatusBackToZero) {

@@ -3,10 +3,10 @@
 #include "engine/BroadcastController.h"
 #include "engine/DataModuleMain.h"
 #include "log/LogFormat.h"
+#include "platform/shell/ConsoleWriter.h"
 
 #include <QCoreApplication>
 #include <csignal>
-#include <cstdio>
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -29,8 +29,7 @@ THeadlessRunner::THeadlessRunner(TDataModuleMain& engine, TBroadcastController& 
                                  bool startBroadcast)
     : FEngine(engine), FController(controller), FStartBroadcast(startBroadcast) {
     connect(&FEngine, &TDataModuleMain::LogRecorded, this, [](const TAMLog& entry) {
-        std::fprintf(stderr, "%s\n", FormatConsoleLine(entry).c_str());
-        std::fflush(stderr);
+        WriteConsoleLine(FormatConsoleLine(entry));
     });
     connect(&FController, &TBroadcastController::InitializedDevices, this,
             [this] { OnDevicesInitialized(); });
@@ -69,24 +68,23 @@ void THeadlessRunner::OnDevicesInitialized() {
     }
     std::string reason;
     if (!FController.CanStart(&reason)) {
-        std::fprintf(stderr, "Cannot start: %s\n", reason.c_str());
+        WriteConsoleLine("Cannot start: " + reason);
         Quit(1);
         return;
     }
     if (!FController.Start()) {
         FEngine.FlushLog();
-        std::fprintf(stderr, "Start failed; see the log entries above\n");
+        WriteConsoleLine("Start failed; see the log entries above");
         Quit(1);
         return;
     }
     // The ports actually taken, for whoever configured 0 (the operating system's choice).
-    std::fprintf(stderr, "Listening: video port %d, audio port %d", FEngine.ServerSocketVideo.LocalPort(),
-                 FEngine.ServerSocketAudio.LocalPort());
+    std::string listening = "Listening: video port " + std::to_string(FEngine.ServerSocketVideo.LocalPort()) +
+                            ", audio port " + std::to_string(FEngine.ServerSocketAudio.LocalPort());
     if (FEngine.ServerSocketWeb.Active()) {
-        std::fprintf(stderr, ", web port %d", FEngine.ServerSocketWeb.LocalPort());
+        listening += ", web port " + std::to_string(FEngine.ServerSocketWeb.LocalPort());
     }
-    std::fprintf(stderr, "\n");
-    std::fflush(stderr);
+    WriteConsoleLine(listening);
 }
 
 void THeadlessRunner::OnSignal() {

@@ -6,10 +6,12 @@
 #include "engine/EngineApplication.h"
 #include "engine/JpegLibrary.h"
 #include "engine/ProgramLifecycle.h"
+#include "platform/shell/ConsoleWriter.h"
 #include "platform/shell/VersionInfo.h"
 #include "video/JpegConverter.h"
 
 #include <QGuiApplication>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -81,6 +83,9 @@ std::string AbsolutePath(const std::string& path) {
 
 int main(int argc, char** argv) {
     using namespace sw;
+    // A standard error or output whose reader has gone must not end the broadcast; writes to it just
+    // fail (sockets already send with MSG_NOSIGNAL).
+    std::signal(SIGPIPE, SIG_IGN);
     TOptions options;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
@@ -137,6 +142,8 @@ int main(int argc, char** argv) {
     }
     int exitCode;
     {
+        TConsoleWriter console;
+        TConsoleWriterScope consoleScope(console);
         TEngineApplication<QGuiApplication> application(argc, argv);
         program.CreateEngine();
         THeadlessRunner runner(program.Engine(), program.Controller(), options.Start);

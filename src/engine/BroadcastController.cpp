@@ -5,6 +5,7 @@
 #include "engine/DataModuleMain.h"
 #include "engine/EngineApplication.h"
 #include "log/LogPost.h"
+#include "platform/shell/ConsoleWriter.h"
 #include "platform/shell/OperatorPrompts.h"
 
 #include <cstdio>
@@ -16,7 +17,7 @@ void ReportUnhandledException(const std::string& message) {
     if (DataModuleMainExists()) {
         DataModuleMain().ApplicationEventsException(message);
     } else {
-        std::fprintf(stderr, "Exception: %s\n", message.c_str());
+        WriteConsoleLine("Exception: " + message);
     }
 }
 

@@ -177,23 +177,6 @@ std::string AppletElement(const std::string& host, int videoPort, int audioPort)
     return element;
 }
 
-std::string ViewerPageFileName(const std::string& path, const std::string& page) {
-    std::string folder = path;
-    if (!folder.empty() && (folder.back() == '/' || folder.back() == '\\')) {
-        folder.pop_back();
-    }
-    std::string name = page;
-    for (char& c : name) {
-        if (c == '\\') {
-            c = '/';
-        }
-    }
-    if (name.empty() || name.front() != '/') {
-        name.insert(name.begin(), '/');
-    }
-    return folder + name;
-}
-
 std::string ViewerPageBackupName(const std::string& fileName, TDateTime time) {
     const TDateTimeParts t = DecodeDateTime(time);
     char year[16];

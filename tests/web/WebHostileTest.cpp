@@ -128,6 +128,21 @@ TEST_F(WebHostileTest, SlowHeaderSenderIsClosedWhileOthersAreServed) {
     EXPECT_TRUE(lineFeeds.WaitClosed(4000)) << "a request that never ends a line waits forever otherwise";
 }
 
+// A body sent a byte at a time, each within the idle timeout, used to hold its thread for good.
+TEST_F(WebHostileTest, TricklingBodyIsCutOffByTheRequestDeadline) {
+    TClient slow(S.Port());
+    ASSERT_TRUE(slow.Send("PUT /index.htm HTTP/1.1\r\nContent-Length: 1000\r\n\r\n"));
+    auto firstByte = TClock::now();
+    bool closed = false;
+    while (!closed && TClock::now() - firstByte < 30s) {
+        closed = !slow.Send("b") || ClosedNow(slow.Fd());
+        std::this_thread::sleep_for(200ms);
+    }
+    EXPECT_TRUE(closed);
+    EXPECT_GE(TClock::now() - firstByte, 2800ms) << "closed before the request deadline (3 s)";
+    EXPECT_TRUE(S.WaitIdle(10000));
+}
+
 TEST_F(WebHostileTest, IdleConnectionsAreClosedAfterTheIdleTimeout) {
     TClient silent(S.Port());
     TClient kept(S.Port());

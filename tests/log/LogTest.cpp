@@ -61,6 +61,14 @@ TEST(CommaTextTest, ReadsLooseText) {
     EXPECT_TRUE(FromCommaText("").empty());
 }
 
+// A NUL outside quotes once made the reader add empty items until memory ran out.
+TEST(CommaTextTest, NulIsBlankOutsideQuotesAndKeptInside) {
+    EXPECT_EQ(FromCommaText(std::string("\0\x02", 2)), (std::vector<std::string>{}));
+    EXPECT_EQ(FromCommaText(std::string("a,\0b", 4)), (std::vector<std::string>{"a", "b"}));
+    EXPECT_EQ(FromCommaText(std::string("a\0b", 3)), (std::vector<std::string>{"a", "b"}));
+    EXPECT_EQ(FromCommaText(std::string("\"a\0b\",c", 7)), (std::vector<std::string>{std::string("a\0b", 3), "c"}));
+}
+
 TEST(CommaTextTest, SplitsLinesAtEveryKindOfLineEnd) {
     EXPECT_EQ(SplitLines("a\r\nb\rc\nd\n"), (std::vector<std::string>{"a", "b", "c", "d"}));
     EXPECT_EQ(SplitLines("a\n\nb"), (std::vector<std::string>{"a", "", "b"}));

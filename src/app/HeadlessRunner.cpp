@@ -1,8 +1,10 @@
 #include "app/HeadlessRunner.h"
 
+#include "config/Configuration.h"
 #include "engine/BroadcastController.h"
 #include "engine/DataModuleMain.h"
 #include "log/LogFormat.h"
+#include "platform/profile/IniFile.h"
 #include "platform/shell/ConsoleWriter.h"
 
 #include <QCoreApplication>
@@ -69,8 +71,14 @@ void THeadlessRunner::OnDevicesInitialized() {
     std::string reason;
     if (!FController.CanStart(&reason)) {
         WriteConsoleLine("Cannot start: " + reason);
+        for (const std::string& hint : DeviceHints()) {
+            WriteConsoleLine(hint);
+        }
         Quit(1);
         return;
+    }
+    if (ConfigurationExists() && !Configuration().Video().Enabled() && !Configuration().Audio().Enabled()) {
+        WriteConsoleLine("video and audio are both disabled: nothing will be sent; see --help");
     }
     if (!FController.Start()) {
         FEngine.FlushLog();
@@ -85,6 +93,33 @@ void THeadlessRunner::OnDevicesInitialized() {
         listening += ", web port " + std::to_string(FEngine.ServerSocketWeb.LocalPort());
     }
     WriteConsoleLine(listening);
+}
+
+std::vector<std::string> DeviceHints() {
+    std::vector<std::string> hints;
+    if (!ConfigurationExists()) {
+        return hints;
+    }
+    TConfiguration& config = Configuration();
+    // The stored name: the section in memory only knows that it matched nothing.
+    const TIniFile file(config.FileName());
+    const std::pair<const char*, TDeviceConfiguration*> sections[] = {{"Video", &config.Video()},
+                                                                       {"Audio", &config.Audio()}};
+    for (const auto& [name, section] : sections) {
+        if (!section->Enabled() || section->Device() >= 0) {
+            continue;
+        }
+        std::string stored = file.ReadString(name, "Device", "");
+        std::string hint = stored.empty() ? std::string("[") + name + "] Device is not set"
+                                          : std::string("[") + name + "] Device=" + stored + " matches no device";
+        hint += "; the devices are:";
+        std::vector<std::string> devices = section->DeviceNameList();
+        for (size_t i = 0; i < devices.size(); ++i) {
+            hint += (i ? ", \"" : " \"") + devices[i] + "\"";
+        }
+        hints.push_back(hint + (devices.empty() ? " none" : ""));
+    }
+    return hints;
 }
 
 void THeadlessRunner::OnSignal() {

@@ -157,6 +157,7 @@ std::optional<std::string> ReadFileContent(const std::string& fileName) {
         return std::nullopt;
     }
     std::string content;
+    content.reserve(static_cast<size_t>(st.st_size));
     char buffer[65536];
     for (;;) {
         ssize_t n = ::read(fd.Get(), buffer, sizeof buffer);

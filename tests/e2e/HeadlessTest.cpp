@@ -53,6 +53,14 @@ TEST_F(HeadlessTest, StartOnATakenPortExitsWithOne) {
     EXPECT_EQ(LoggedMessages(), (std::vector<int>{lmStarting, lmAudioPortInUse}));
 }
 
+TEST_F(HeadlessTest, PortOutsideTheRangeSaysWhatIsWrong) {
+    test::WriteFile(Ini(), "[Video]\r\nPort=99999\r\n[Audio]\r\nPort=" + std::to_string(AudioPort) + "\r\n");
+    std::string errors;
+    EXPECT_EQ(test::RunProgram(Program(), {"--headless", "--start", "--ini", Ini()}, &errors), 1);
+    EXPECT_NE(errors.find("[Video] Port=99999 is no port number: use 1 to 65535"), std::string::npos) << errors;
+    EXPECT_EQ(LoggedMessages(), (std::vector<int>{lmStarting, lmVideoPortInUse})) << "the entry callers rely on";
+}
+
 TEST_F(HeadlessTest, TermDuringABroadcastStopsAndLeavesStopInTheFile) {
     TProgramRunner program(Program(), {"--headless", "--start", "--ini", Ini()});
     ASSERT_TRUE(program.WaitForError("Start")) << program.Errors();

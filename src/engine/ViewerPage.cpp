@@ -166,11 +166,16 @@ std::string AppletElement(const std::string& host, int videoPort, int audioPort)
     for (const auto& [name, value] : attributes) {
         element += " ";
         element += name;
-        element += "=" + Quoted(value);
+        element += '=';
+        element += Quoted(value);
     }
     element += ">\r\n";
     for (const auto& [name, value] : params) {
-        element += "<param name=" + Quoted(name) + " value=" + Quoted(value) + ">\r\n";
+        element += "<param name=";
+        element += Quoted(name);
+        element += " value=";
+        element += Quoted(value);
+        element += ">\r\n";
     }
     element += "Your browser is completely ignoring the &ltAPPLET&gt tag!\r\n";
     element += "</applet>";
@@ -203,7 +208,7 @@ TViewerPageSettings ViewerPageSettings() {
 TViewerPageResult UpdateViewerPage(const TViewerPageSettings& settings, TDateTime now) {
     const std::string& fileName = settings.FileName;
     if (!IsExistingFile(fileName)) {
-        ShowError("Error locating " + Quoted(fileName));
+        ShowError("Error locating \"" + fileName + "\"");
         return TViewerPageResult::NotFound;
     }
     CopyFileOver(fileName, ViewerPageBackupName(fileName, now));
@@ -211,10 +216,10 @@ TViewerPageResult UpdateViewerPage(const TViewerPageSettings& settings, TDateTim
     std::string text;
     switch (ReadWholeFile(fileName, text)) {
     case TReadOutcome::OpenFailed:
-        ShowError("Error opening " + Quoted(fileName));
+        ShowError("Error opening \"" + fileName + "\"");
         return TViewerPageResult::OpenFailed;
     case TReadOutcome::ReadFailed:
-        ShowError("Error reading " + Quoted(fileName));
+        ShowError("Error reading \"" + fileName + "\"");
         return TViewerPageResult::ReadFailed;
     case TReadOutcome::Ok:
         break;
@@ -247,10 +252,10 @@ TViewerPageResult UpdateViewerPage(const TViewerPageSettings& settings, TDateTim
     text.replace(pos - 1, len, AppletElement(settings.Host, settings.VideoPort, settings.AudioPort));
     switch (ReplacePage(fileName, text)) {
     case TWriteOutcome::CreateFailed:
-        ShowError("Error opening " + Quoted(fileName));
+        ShowError("Error opening \"" + fileName + "\"");
         return TViewerPageResult::CreateFailed;
     case TWriteOutcome::WriteFailed:
-        ShowError("Error writing " + Quoted(fileName));
+        ShowError("Error writing \"" + fileName + "\"");
         return TViewerPageResult::WriteFailed;
     case TWriteOutcome::Ok:
         break;

@@ -5,9 +5,9 @@
 #include "platform/profile/IniFile.h"
 
 #include <algorithm>
-#include <ctime>
 #include <cstdio>
 #include <cstdlib>
+#include <ctime>
 #include <fstream>
 #include <string>
 #include <unistd.h>
@@ -70,7 +70,8 @@ int main() {
         WriteIni(path, megabytes * 1000 * 1000);
         const double seconds = LoadSeconds(path);
         const double perMb = std::max(seconds - baseline, 1e-6) * 1000.0 / static_cast<double>(megabytes);
-        std::printf("%3zu MB: load %8.1f ms CPU, %7.2f ms per MB beyond the settings alone\n", megabytes, seconds * 1000.0, perMb);
+        std::printf("%3zu MB: load %8.1f ms CPU, %7.2f ms per MB beyond the settings alone\n", megabytes,
+                    seconds * 1000.0, perMb);
         perMbSmallest = perMbSmallest == 0 ? perMb : perMbSmallest;
         perMbLargest = perMb;
     }

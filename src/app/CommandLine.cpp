@@ -32,11 +32,13 @@ std::string FileProblem(const std::string& path) {
     if (::stat(path.c_str(), &st) != 0) {
         return {};
     }
-    return S_ISREG(st.st_mode) ? std::string() : std::string(S_ISDIR(st.st_mode) ? "a folder" : "not a regular file");
+    return S_ISREG(st.st_mode) ? std::string()
+                               : std::string(S_ISDIR(st.st_mode) ? "a folder" : "not a regular file");
 }
 
 int Fail(const std::string& message) {
-    std::fprintf(stderr, "streamwright: %s\n%s", message.c_str(), "Run streamwright --help for the options and settings.\n");
+    std::fprintf(stderr, "streamwright: %s\n%s", message.c_str(),
+                 "Run streamwright --help for the options and settings.\n");
     return 2;
 }
 
@@ -59,21 +61,34 @@ std::string UsageText() {
            "               the log file is FILE with \".log\"\n"
            "  --publish URL\n"
            "               also send the broadcast to a media server for this run (rtmp://server/app/key,\n"
-           "               srt://host:port?streamid=..., rtsp://server/path); the settings file is not changed\n"
+           "               srt://host:port?streamid=..., rtsp://server/path); the settings file is not "
+           "changed\n"
            "  --version    print the version and exit\n"
            "  --help       print this text and exit\n"
            "\n"
-           "Files: settings " + iniFile + "\n"
-           "       log      " + ChangeFileExt(iniFile, ".log") + "\n"
+           "Files: settings " +
+           iniFile +
+           "\n"
+           "       log      " +
+           ChangeFileExt(iniFile, ".log") +
+           "\n"
            "\n"
            "Settings to set first (section, key, default); video and audio are off until enabled:\n"
-           "  [Video]  Enabled=0  Device=  Port=2001   the camera, or \"" + kTestPatternName + "\"\n"
-           "  [Audio]  Enabled=0  Device=  Port=2002   the sound input, or \"" + kTestToneName + "\"\n"
+           "  [Video]  Enabled=0  Device=  Port=2001   the camera, or \"" +
+           kTestPatternName +
+           "\"\n"
+           "  [Audio]  Enabled=0  Device=  Port=2002   the sound input, or \"" +
+           kTestToneName +
+           "\"\n"
            "  [Web]    Enabled=0  Port=80  Path=       the home folder served; empty is the\n"
            "                                           executable's folder\n"
            "For example, a broadcast of the built-in test devices with its web server on port 8080:\n"
-           "  [Video]\n  Enabled=1\n  Device=" + kTestPatternName + "\n"
-           "  [Audio]\n  Enabled=1\n  Device=" + kTestToneName + "\n"
+           "  [Video]\n  Enabled=1\n  Device=" +
+           kTestPatternName +
+           "\n"
+           "  [Audio]\n  Enabled=1\n  Device=" +
+           kTestToneName +
+           "\n"
            "  [Web]\n  Enabled=1\n  Port=8080\n"
            "\n"
            "SIGINT or SIGTERM stops a running broadcast, writes the log and exits.\n";
@@ -90,7 +105,8 @@ std::optional<int> ParseCommandLine(const std::vector<std::string>& arguments, T
     const QCommandLineOption updateHtml(QStringLiteral("update-html"));
     const QCommandLineOption ini(QStringLiteral("ini"), QString(), QStringLiteral("FILE"));
     const QCommandLineOption publish(QStringLiteral("publish"), QString(), QStringLiteral("URL"));
-    for (const QCommandLineOption* option : {&help, &version, &headless, &start, &report, &updateHtml, &ini, &publish}) {
+    for (const QCommandLineOption* option :
+         {&help, &version, &headless, &start, &report, &updateHtml, &ini, &publish}) {
         parser.addOption(*option);
     }
     QStringList list{QStringLiteral("streamwright")};

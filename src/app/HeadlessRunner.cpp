@@ -30,9 +30,8 @@ extern "C" void HandleSignal(int signal) {
 THeadlessRunner::THeadlessRunner(TDataModuleMain& engine, TBroadcastController& controller,
                                  bool startBroadcast)
     : FEngine(engine), FController(controller), FStartBroadcast(startBroadcast) {
-    connect(&FEngine, &TDataModuleMain::LogRecorded, this, [](const TAMLog& entry) {
-        WriteConsoleLine(FormatConsoleLine(entry));
-    });
+    connect(&FEngine, &TDataModuleMain::LogRecorded, this,
+            [](const TAMLog& entry) { WriteConsoleLine(FormatConsoleLine(entry)); });
     connect(&FController, &TBroadcastController::InitializedDevices, this,
             [this] { OnDevicesInitialized(); });
 }
@@ -104,14 +103,15 @@ std::vector<std::string> DeviceHints() {
     // The stored name: the section in memory only knows that it matched nothing.
     const TIniFile file(config.FileName());
     const std::pair<const char*, TDeviceConfiguration*> sections[] = {{"Video", &config.Video()},
-                                                                       {"Audio", &config.Audio()}};
+                                                                      {"Audio", &config.Audio()}};
     for (const auto& [name, section] : sections) {
         if (!section->Enabled() || section->Device() >= 0) {
             continue;
         }
         std::string stored = file.ReadString(name, "Device", "");
-        std::string hint = stored.empty() ? std::string("[") + name + "] Device is not set"
-                                          : std::string("[") + name + "] Device=" + stored + " matches no device";
+        std::string hint = stored.empty()
+                               ? std::string("[") + name + "] Device is not set"
+                               : std::string("[") + name + "] Device=" + stored + " matches no device";
         hint += "; the devices are:";
         std::vector<std::string> devices = section->DeviceNameList();
         for (size_t i = 0; i < devices.size(); ++i) {

@@ -14,12 +14,12 @@
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
-#include <optional>
 #include <memory>
+#include <optional>
 #include <string>
-#include <vector>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <vector>
 
 namespace {
 
@@ -47,7 +47,8 @@ int main(int argc, char** argv) {
     // fail (sockets already send with MSG_NOSIGNAL).
     std::signal(SIGPIPE, SIG_IGN);
     TCommandLine options;
-    if (std::optional<int> exitCode = ParseCommandLine(std::vector<std::string>(argv + 1, argv + argc), options)) {
+    if (std::optional<int> exitCode =
+            ParseCommandLine(std::vector<std::string>(argv + 1, argv + argc), options)) {
         return *exitCode;
     }
     const TJpegLibraryScope jpegLibrary;

@@ -363,7 +363,8 @@ bool TBroadcastController::Start() {
     // Such a port is logged as in use like any other that cannot be taken; only the operator's
     // console is told why.
     for (auto [section, port] : {std::pair<const char*, int32_t>{"Video", config.Video().Port()},
-                                 {"Audio", config.Audio().Port()}, {"Web", config.Web().Port()}}) {
+                                 {"Audio", config.Audio().Port()},
+                                 {"Web", config.Web().Port()}}) {
         if ((port < 0 || port > 65535) && (std::string_view(section) != "Web" || config.Web().Enabled())) {
             WriteConsoleLine(std::string("[") + section + "] Port=" + std::to_string(port) +
                              " is no port number: use 1 to 65535 (0 lets the system choose)");

@@ -119,8 +119,8 @@ bool IsBackupOf(const std::string& candidate, const std::string& page) {
         return false;
     }
     size_t at = stem.size();
-    return candidate[at] == '.' && AllOf(candidate, at + 1, at + 9, std::isdigit) && candidate[at + 9] == '.' &&
-           AllOf(candidate, at + 10, at + 16, std::isdigit);
+    return candidate[at] == '.' && AllOf(candidate, at + 1, at + 9, std::isdigit) &&
+           candidate[at + 9] == '.' && AllOf(candidate, at + 10, at + 16, std::isdigit);
 }
 
 } // namespace

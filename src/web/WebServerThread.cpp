@@ -80,7 +80,8 @@ void TWebServerThread::ServeConnection() {
             deadline = std::min(deadline, FRequestStart + std::chrono::milliseconds(FLimits.HeaderTimeoutMs));
         } else if (FRequestStarted && Request->State == RequestParseState::Body) {
             // A body trickled in a byte at a time would otherwise hold the thread for ever.
-            deadline = std::min(deadline, FRequestStart + std::chrono::milliseconds(FLimits.RequestTimeoutMs));
+            deadline =
+                std::min(deadline, FRequestStart + std::chrono::milliseconds(FLimits.RequestTimeoutMs));
         }
         if (TClock::now() >= deadline) {
             break;

@@ -7,8 +7,8 @@
 #include <csignal>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
-#include <sys/stat.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace sw {
@@ -57,8 +57,10 @@ TEST_F(HeadlessTest, PortOutsideTheRangeSaysWhatIsWrong) {
     test::WriteFile(Ini(), "[Video]\r\nPort=99999\r\n[Audio]\r\nPort=" + std::to_string(AudioPort) + "\r\n");
     std::string errors;
     EXPECT_EQ(test::RunProgram(Program(), {"--headless", "--start", "--ini", Ini()}, &errors), 1);
-    EXPECT_NE(errors.find("[Video] Port=99999 is no port number: use 1 to 65535"), std::string::npos) << errors;
-    EXPECT_EQ(LoggedMessages(), (std::vector<int>{lmStarting, lmVideoPortInUse})) << "the entry callers rely on";
+    EXPECT_NE(errors.find("[Video] Port=99999 is no port number: use 1 to 65535"), std::string::npos)
+        << errors;
+    EXPECT_EQ(LoggedMessages(), (std::vector<int>{lmStarting, lmVideoPortInUse}))
+        << "the entry callers rely on";
 }
 
 TEST_F(HeadlessTest, TermDuringABroadcastStopsAndLeavesStopInTheFile) {
@@ -85,7 +87,8 @@ TEST_F(HeadlessTest, StartIsRefusedWhenEnabledVideoHasNoDevice) {
     std::string errors;
     EXPECT_EQ(test::RunProgram(Program(), {"--headless", "--start", "--ini", Ini()}, &errors), 1);
     EXPECT_NE(errors.find("Cannot start: video is enabled"), std::string::npos) << errors;
-    EXPECT_NE(errors.find("[Video] Device=No Such Camera matches no device; the devices are:"), std::string::npos)
+    EXPECT_NE(errors.find("[Video] Device=No Such Camera matches no device; the devices are:"),
+              std::string::npos)
         << errors;
     EXPECT_NE(errors.find("\"Test Pattern\""), std::string::npos) << errors;
 }
@@ -104,9 +107,10 @@ TEST_F(HeadlessTest, StartWithNothingEnabledSaysSo) {
 TEST_F(HeadlessTest, HelpNamesTheFirstSettingsAndTheFiles) {
     std::string output;
     ASSERT_EQ(test::RunProgram(Program(), {"--help"}, nullptr, &output), 0);
-    for (const char* text : {"[Video]  Enabled=0  Device=  Port=2001", "[Audio]  Enabled=0  Device=  Port=2002",
-                             "[Web]    Enabled=0  Port=80  Path=", "\"Test Pattern\"", "\"Test Tone\"",
-                             "src/app/streamwright.ini", "src/app/streamwright.log"}) {
+    for (const char* text :
+         {"[Video]  Enabled=0  Device=  Port=2001", "[Audio]  Enabled=0  Device=  Port=2002",
+          "[Web]    Enabled=0  Port=80  Path=", "\"Test Pattern\"", "\"Test Tone\"",
+          "src/app/streamwright.ini", "src/app/streamwright.log"}) {
         EXPECT_NE(output.find(text), std::string::npos) << text << "\n" << output;
     }
 }

@@ -93,9 +93,10 @@ protected:
         VideoPort = test::FreePort();
         AudioPort = test::FreePort();
         WebPort = test::FreePort();
-        test::WriteFile(Ini(), "[Video]\r\nPort=" + std::to_string(VideoPort) + "\r\n[Audio]\r\nPort=" +
-                                   std::to_string(AudioPort) + "\r\n[Web]\r\nEnabled=1\r\nPort=" +
-                                   std::to_string(WebPort) + "\r\nPath=" + Dir.Path() + "\r\n");
+        test::WriteFile(Ini(), "[Video]\r\nPort=" + std::to_string(VideoPort) +
+                                   "\r\n[Audio]\r\nPort=" + std::to_string(AudioPort) +
+                                   "\r\n[Web]\r\nEnabled=1\r\nPort=" + std::to_string(WebPort) +
+                                   "\r\nPath=" + Dir.Path() + "\r\n");
     }
     ~HostileInputTest() override {
         if (Pid > 0) {
@@ -168,9 +169,10 @@ TEST_F(HostileInputTest, FloodOfLongRequestsKeepsMemoryAndLogFileBounded) {
         clients.emplace_back([&, c] {
             int fd = Connect(WebPort);
             for (int i = 0; fd >= 0 && i < kPerConnection; ++i) {
-                std::string uri = "/" + std::to_string(c) + "-" + std::to_string(i) + "-" + std::string(4000, 'u');
-                if (!SendAll(fd, "GET " + uri + " HTTP/1.1\r\nConnection: Keep-Alive\r\nUser-Agent: " + agent +
-                                     "\r\n\r\n") ||
+                std::string uri =
+                    "/" + std::to_string(c) + "-" + std::to_string(i) + "-" + std::string(4000, 'u');
+                if (!SendAll(fd, "GET " + uri + " HTTP/1.1\r\nConnection: Keep-Alive\r\nUser-Agent: " +
+                                     agent + "\r\n\r\n") ||
                     ReadHeaderOnlyResponse(fd) != 404) {
                     break;
                 }
@@ -184,7 +186,8 @@ TEST_F(HostileInputTest, FloodOfLongRequestsKeepsMemoryAndLogFileBounded) {
     }
     ASSERT_EQ(answered.load(), kConnections * kPerConnection);
     // The entries reach the file as they are recorded; the last one shows the flood is through.
-    const std::string last = "/" + std::to_string(kConnections - 1) + "-" + std::to_string(kPerConnection - 1) + "-";
+    const std::string last =
+        "/" + std::to_string(kConnections - 1) + "-" + std::to_string(kPerConnection - 1) + "-";
     ASSERT_TRUE(WaitFor(
         [&] {
             std::string text = test::ReadFile(LogFile());
@@ -209,7 +212,8 @@ TEST_F(HostileInputTest, FloodOfLongRequestsKeepsMemoryAndLogFileBounded) {
     ASSERT_FALSE(lines.empty());
     std::vector<std::string> items = FromCommaText(lines[lines.size() - 2]);
     ASSERT_EQ(items.size(), 6u);
-    EXPECT_TRUE(items[4].starts_with(last) && items[4].ends_with(" bytes)")) << "cut and marked: " << items[4];
+    EXPECT_TRUE(items[4].starts_with(last) && items[4].ends_with(" bytes)"))
+        << "cut and marked: " << items[4];
 }
 
 // A standard error whose reader has gone used to end the process with SIGPIPE at the next log line.
@@ -223,7 +227,8 @@ TEST_F(HostileInputTest, StandardErrorWithoutAReaderKillsNothing) {
     for (int i = 0; i < 5; ++i) {
         EXPECT_TRUE(WebGet("/missing-" + std::to_string(i)));
     }
-    ASSERT_TRUE(WaitFor([&] { return test::ReadFile(LogFile()).find("/missing-4") != std::string::npos; }, 20000));
+    ASSERT_TRUE(
+        WaitFor([&] { return test::ReadFile(LogFile()).find("/missing-4") != std::string::npos; }, 20000));
     ::kill(Pid, SIGTERM);
     int status = WaitForExit(30000);
     ASSERT_TRUE(WIFEXITED(status)) << "ended by signal " << (WIFSIGNALED(status) ? WTERMSIG(status) : 0);
@@ -246,8 +251,8 @@ TEST_F(HostileInputTest, StandardErrorThatNobodyReadsFreezesNothing) {
                 return false;
             }
         }
-        return WaitFor([&] { return test::ReadFile(LogFile()).find("/" + tag + "299-") != std::string::npos; },
-                       30000);
+        return WaitFor(
+            [&] { return test::ReadFile(LogFile()).find("/" + tag + "299-") != std::string::npos; }, 30000);
     };
     ASSERT_TRUE(flood("a")) << "the main thread still records entries";
 

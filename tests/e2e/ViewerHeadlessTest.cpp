@@ -119,7 +119,8 @@ TEST_F(ViewerHeadlessTest, TheCommandTheViewerPageShowsWatchesTheBroadcast) {
     ASSERT_NE(begin, std::string::npos);
     const size_t end = page.find("</pre>", begin);
     std::string command = page.substr(begin + 5, end - begin - 5);
-    for (auto [placeholder, value] : {std::pair<std::string, std::string>{"VPORT", "VIDEO"}, {"APORT", "AUDIO"}}) {
+    for (auto [placeholder, value] :
+         {std::pair<std::string, std::string>{"VPORT", "VIDEO"}, {"APORT", "AUDIO"}}) {
         size_t at = command.find(placeholder);
         ASSERT_NE(at, std::string::npos) << command;
         command.replace(at, placeholder.size(), value);
@@ -132,7 +133,10 @@ TEST_F(ViewerHeadlessTest, TheCommandTheViewerPageShowsWatchesTheBroadcast) {
     while (from < command.size()) {
         size_t space = std::min(command.find(' ', from), command.size());
         std::string word = command.substr(from, space - from);
-        arguments.push_back(word == "HOST" ? "127.0.0.1" : word == "VIDEO" ? VideoPort : word == "AUDIO" ? AudioPort : word);
+        arguments.push_back(word == "HOST"    ? "127.0.0.1"
+                            : word == "VIDEO" ? VideoPort
+                            : word == "AUDIO" ? AudioPort
+                                              : word);
         from = space + 1;
     }
     arguments.insert(arguments.end(), {"--frames", "5", "-q"});

@@ -66,7 +66,8 @@ TEST(CommaTextTest, NulIsBlankOutsideQuotesAndKeptInside) {
     EXPECT_EQ(FromCommaText(std::string("\0\x02", 2)), (std::vector<std::string>{}));
     EXPECT_EQ(FromCommaText(std::string("a,\0b", 4)), (std::vector<std::string>{"a", "b"}));
     EXPECT_EQ(FromCommaText(std::string("a\0b", 3)), (std::vector<std::string>{"a", "b"}));
-    EXPECT_EQ(FromCommaText(std::string("\"a\0b\",c", 7)), (std::vector<std::string>{std::string("a\0b", 3), "c"}));
+    EXPECT_EQ(FromCommaText(std::string("\"a\0b\",c", 7)),
+              (std::vector<std::string>{std::string("a\0b", 3), "c"}));
 }
 
 TEST(CommaTextTest, SplitsLinesAtEveryKindOfLineEnd) {
@@ -302,7 +303,8 @@ TEST_F(EventLogTest, LinesDroppedByTheCapAskForOneRewrite) {
     ASSERT_TRUE(Log.WaitWritten());
     EXPECT_TRUE(Log.Unsaved());
     const TLogLines& lines = Log.LogLines();
-    std::string newest = lines[lines.size() - 3] + "\r\n" + lines[lines.size() - 2] + "\r\n" + lines.back() + "\r\n";
+    std::string newest =
+        lines[lines.size() - 3] + "\r\n" + lines[lines.size() - 2] + "\r\n" + lines.back() + "\r\n";
     std::string before = ReadFile(Dir.File("s.log"));
     EXPECT_TRUE(before.starts_with("old 0\r\n") && before.ends_with(newest))
         << "the new lines are in the file before the rewrite";
@@ -330,7 +332,8 @@ TEST_F(EventLogTest, LoadedFileWithoutAFinalLineEndIsRewrittenNotAppendedTo) {
 // A flood of long URIs once grew the process by hundreds of megabytes and the file to 242 MB.
 TEST_F(EventLogTest, EntriesFromOutsideAreBoundedPerItem) {
     TAMLog entry = Entry(llInformation, lmWebGet, "/" + std::string(8000, 'u'));
-    entry.Values = ToCommaText({"Status code: 404", "Remote Address: 10.0.0.1", "Agent: " + std::string(7000, 'a')});
+    entry.Values =
+        ToCommaText({"Status code: 404", "Remote Address: 10.0.0.1", "Agent: " + std::string(7000, 'a')});
     for (size_t i = 0; i < TEventLog::kMaxLines + 10; ++i) {
         Log.WriteLogEntry(entry, Settings);
     }

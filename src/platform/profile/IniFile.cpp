@@ -293,7 +293,8 @@ bool TIniFile::WriteString(const std::string& section, const std::string& key, c
         while (insertAt > 1 && TrimView(found->Lines[insertAt - 1]).empty()) {
             --insertAt;
         }
-        found->Lines.insert(found->Lines.begin() + static_cast<std::ptrdiff_t>(insertAt), Own(std::move(line)));
+        found->Lines.insert(found->Lines.begin() + static_cast<std::ptrdiff_t>(insertAt),
+                            Own(std::move(line)));
         found->Keys.emplace(Lower(keyName), insertAt);
     }
     FModified = true;
@@ -324,7 +325,8 @@ bool TIniFile::DeleteKey(const std::string& section, const std::string& key) {
 bool TIniFile::EraseSection(const std::string& section) {
     const std::string name = Lower(section);
     auto first = FSections.begin() + 1;
-    auto kept = std::remove_if(first, FSections.end(), [&](const TSection& s) { return Lower(s.Name) == name; });
+    auto kept =
+        std::remove_if(first, FSections.end(), [&](const TSection& s) { return Lower(s.Name) == name; });
     if (kept != FSections.end()) {
         FSections.erase(kept, FSections.end());
         IndexSections();

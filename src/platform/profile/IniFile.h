@@ -69,7 +69,7 @@ private:
     // Its keys are indexed when it is first looked into, so sections nobody reads cost only their split.
     struct TSection {
         std::string Name; // as the header gives it, trimmed; empty for the lines before any header
-        std::vector<std::string_view> Lines; // into FContent or FOwned
+        std::vector<std::string_view> Lines;                  // into FContent or FOwned
         mutable std::unordered_map<std::string, size_t> Keys; // lower-case key name -> its first line
         mutable bool Indexed = false;
     };

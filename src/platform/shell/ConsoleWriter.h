@@ -40,7 +40,7 @@ private:
     std::condition_variable FIdle;
     std::deque<std::string> FQueue;
     size_t FQueuedBytes = 0;
-    size_t FDropped = 0;      // since the last count was written
+    size_t FDropped = 0; // since the last count was written
     size_t FDroppedTotal = 0;
     bool FWriting = false;
     bool FStop = false;

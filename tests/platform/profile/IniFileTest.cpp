@@ -209,7 +209,8 @@ TEST(IniFileTest, FileKilledMidWriteKeepsItsOldContent) {
         return names;
     };
     ASSERT_EQ(temporaries().size(), 1u);
-    for (const char* keep : {"big.ini.bak", "big.ini.1234567", "big.ini.12345", "big.ini.ab-cd_", "big.log.Ab3xZ9"}) {
+    for (const char* keep :
+         {"big.ini.bak", "big.ini.1234567", "big.ini.12345", "big.ini.ab-cd_", "big.log.Ab3xZ9"}) {
         WriteFile(dir.File(keep), "keep");
     }
     EXPECT_EQ(RemoveStaleTempFiles(path), 1u);

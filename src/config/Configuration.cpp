@@ -423,6 +423,23 @@ std::string ChangeFileExt(const std::string& path, const std::string& extension)
     return path + extension;
 }
 
+std::string ViewerPageFileName(const std::string& path, const std::string& page) {
+    std::string folder = path;
+    if (!folder.empty() && (folder.back() == '/' || folder.back() == '\\')) {
+        folder.pop_back();
+    }
+    std::string name = page;
+    for (char& c : name) {
+        if (c == '\\') {
+            c = '/';
+        }
+    }
+    if (name.empty() || name.front() != '/') {
+        name.insert(name.begin(), '/');
+    }
+    return folder + name;
+}
+
 std::string ExecutablePath() {
     char buffer[PATH_MAX];
     ssize_t n = ::readlink("/proc/self/exe", buffer, sizeof buffer - 1);

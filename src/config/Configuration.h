@@ -286,6 +286,9 @@ private:
 // A path with its extension replaced (".ini", ".log"): the text after the last "." is replaced when that "."
 // follows the last "/"; otherwise appended.
 std::string ChangeFileExt(const std::string& path, const std::string& extension);
+// The viewer page's file from "Web" "Path" and "Page": the path without its trailing separator, then
+// the page with a separator in front when it has none; a backslash in the page counts as a separator.
+std::string ViewerPageFileName(const std::string& path, const std::string& page);
 // Full path of the running executable.
 std::string ExecutablePath();
 // Folder of a path, with its trailing separator.

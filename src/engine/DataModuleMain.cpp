@@ -97,7 +97,7 @@ void TDataModuleMain::WriteLogEntry(const TAMLog& entry) {
     }
     if (entry.Message == lmStop) {
         SaveLog();
-    } else if (!FLogFlush.isActive()) {
+    } else if (FLog.Unsaved() && !FLogFlush.isActive()) {
         FLogFlush.start();
     }
     Q_EMIT LogRecorded(entry);
@@ -127,6 +127,8 @@ void TDataModuleMain::FlushLog() {
     }
     if (FLog.Unsaved()) {
         SaveLog();
+    } else {
+        FLog.WaitWritten();
     }
 }
 

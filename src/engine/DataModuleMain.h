@@ -46,9 +46,9 @@ namespace sw {
 //   the main thread fills without waiting), encodes, sends and reconnects; its encoder's worker
 //   threads carry the same name. Its network calls give up when Stop asks, which joins it after the
 //   capture has stopped and before the servers close; it posts log records only.
-// - "log-writer" (TLogFileWriter) writes snapshots of the shared log lines to the file; the main
-//   thread hands it a snapshot under its lock and never waits for it except in SaveLog, Stop and
-//   shutdown. It is joined when the log goes.
+// - "log-writer" (TLogFileWriter) appends each recorded line to the file and, when asked, rewrites
+//   the file from a snapshot of the shared lines; the main thread hands it work under its lock and
+//   never waits for it except in SaveLog, Stop and shutdown. It is joined when the log goes.
 // - "connect-sound" (TSoundPlayer) plays one connect sound and ends; it shares nothing but a stop
 //   flag, and the next sound or the engine's destruction joins it.
 // - Other threads hand log records to MessageWindow() only: the record travels inside the posted
@@ -149,8 +149,8 @@ public:
     void EmailLog();
     void UpdateViewerPage() const;
 
-    // A frequent writer (a hex dump per packet and viewer) must not rewrite the file each time: unsaved
-    // lines are written at most once per interval, and at once by Stop, ClearLog and shutdown.
+    // Each entry is appended to the file; a rewrite (after the cap dropped head lines, or a failed
+    // write) happens at most once per interval, and at once by Stop, ClearLog and shutdown.
     static constexpr int kLogFlushIntervalMs = 1000;
 
 private:

@@ -4,13 +4,19 @@
 #include "engine/BroadcastController.h"
 #include "engine/Clients.h"
 #include "engine/DataModuleMain.h"
+#include "engine/ViewerPage.h"
+#include "platform/profile/AtomicFile.h"
 
 namespace sw {
 
 TProgramLifecycle::TProgramLifecycle(const std::string& iniFile)
     : FIniFile(iniFile), FConfiguration(std::make_unique<TConfiguration>(iniFile)) {
+    // A rewrite killed half-way leaves its temporary file; nothing else would ever remove it.
+    RemoveStaleTempFiles(iniFile);
+    RemoveStaleTempFiles(ChangeFileExt(iniFile, ".log"));
     SetConfiguration(FConfiguration.get());
     FConfiguration->Reload();
+    RemoveStaleTempFiles(ViewerPageFileName(FConfiguration->Web().Path(), FConfiguration->Web().Page()));
     FConfiguration->StoreRunTimeValues();
     FClients = std::make_unique<TClients>(iniFile);
     SetClients(FClients.get());

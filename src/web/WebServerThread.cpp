@@ -78,6 +78,10 @@ void TWebServerThread::ServeConnection() {
         if (FRequestStarted && (Request->State == RequestParseState::RequestLine ||
                                 Request->State == RequestParseState::Headers)) {
             deadline = std::min(deadline, FRequestStart + std::chrono::milliseconds(FLimits.HeaderTimeoutMs));
+        } else if (FRequestStarted && Request->State == RequestParseState::Body) {
+            // A body trickled in a byte at a time would otherwise hold the thread for ever.
+            deadline =
+                std::min(deadline, FRequestStart + std::chrono::milliseconds(FLimits.RequestTimeoutMs));
         }
         if (TClock::now() >= deadline) {
             break;
@@ -129,6 +133,10 @@ void TWebServerThread::HandleRequest() {
         // A copy taken under the section's lock: the options dialog may change it meanwhile.
         std::string home = ConfigurationExists() ? Configuration().Web().Path() : std::string();
         THomeFile file = OpenHomeFile(home, path);
+        if (file.Status == 200 && IsPrivateFile(file.Fd.Get(), ConfiguredPrivateFiles())) {
+            // The settings hold the blocked list and the log holds viewers' addresses.
+            file = THomeFile();
+        }
         if (file.Status == 200) {
             Response->SetContentSource(std::make_unique<TFileContentSource>(std::move(file.Fd), file.Size));
             const TContentTypes& types = ContentTypes();
@@ -175,7 +183,8 @@ void TWebServerThread::HandleRequest() {
         "Remote Address: " + RemoteAddress(),
         "Agent: " + Request->GetHeader(kRequestUserAgent),
     };
-    PostLogEntry(llInformation, MethodMessage(Request->Method), Request->URI, ToCommaText(report));
+    PostLogEntry(llInformation, MethodMessage(Request->Method), errorRequest ? std::string() : Request->URI,
+                 ToCommaText(report));
 
     SendResponse();
     if (Response->ContentFailed()) {

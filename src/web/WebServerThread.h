@@ -17,10 +17,11 @@ namespace sw {
 
 // How long a connection may hold its thread without making progress.
 struct TWebConnectionLimits {
-    int IdleTimeoutMs = 15000;   // no byte between requests (or inside a body)
-    int HeaderTimeoutMs = 10000; // first byte of a request to the end of its header block
-    int WriteTimeoutMs = 30000;  // the peer takes none of our bytes
-    int LingerMs = 2000;         // after our last response, drain what the peer still sends before closing
+    int IdleTimeoutMs = 15000;    // no byte between requests (or inside a body)
+    int HeaderTimeoutMs = 10000;  // first byte of a request to the end of its header block
+    int RequestTimeoutMs = 30000; // first byte of a request to the end of its body
+    int WriteTimeoutMs = 30000;   // the peer takes none of our bytes
+    int LingerMs = 2000;          // after our last response, drain what the peer still sends before closing
 };
 
 // Serves one accepted connection of the web server (TThreadedServer) on its own thread: reads

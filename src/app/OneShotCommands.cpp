@@ -9,10 +9,12 @@
 
 namespace sw {
 
-int RunOneShotCommand(TOneShotCommand command, const std::string& iniFile) {
+int RunOneShotCommand(TOneShotCommand command, const std::string& iniFile,
+                      const std::string& defaultWebHome) {
     // Only loaded: the run-time values are not stored, so the settings file stays as it is.
     auto configuration = std::make_unique<TConfiguration>(iniFile);
     SetConfiguration(configuration.get());
+    configuration->Web().SetDefaultPath(defaultWebHome);
     configuration->Reload();
     int exitCode = 0;
     if (command == TOneShotCommand::Report) {

@@ -47,7 +47,8 @@ bool DisplayNamed() {
 
 } // namespace
 
-int RunWindowed(int& argc, char** argv, const std::string& iniFile, const std::string& publishUrl) {
+int RunWindowed(int& argc, char** argv, const std::string& iniFile, const std::string& logFile,
+                const std::string& webHome, const std::string& publishUrl) {
     if (!DisplayNamed()) {
         std::fputs(kNoDisplay, stderr);
         return 2;
@@ -73,7 +74,7 @@ int RunWindowed(int& argc, char** argv, const std::string& iniFile, const std::s
     SetPrompts(&prompts);
     int exitCode;
     {
-        TProgramLifecycle program(iniFile);
+        TProgramLifecycle program(iniFile, logFile, webHome);
         program.Configuration().Publish().SetRunUrl(publishUrl);
         program.CreateEngine();
         {

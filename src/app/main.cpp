@@ -1,6 +1,7 @@
 #include "app/CommandLine.h"
 #include "app/HeadlessRunner.h"
 #include "app/OneShotCommands.h"
+#include "app/StartupFolders.h"
 #include "app/WindowedProgram.h"
 #include "config/Configuration.h"
 #include "engine/BroadcastController.h"
@@ -53,14 +54,15 @@ int main(int argc, char** argv) {
         return *exitCode;
     }
     const TJpegLibraryScope jpegLibrary;
+    const TProgramFolders folders = StartupFolders(options.IniFile);
     if (options.Command != TOneShotCommand::None) {
-        return RunOneShotCommand(options.Command, SettingsFileName(options));
+        return RunOneShotCommand(options.Command, folders.IniFile, folders.WebHome);
     }
     if (!options.Headless) {
-        return RunWindowed(argc, argv, SettingsFileName(options), options.PublishUrl);
+        return RunWindowed(argc, argv, folders.IniFile, folders.LogFile, folders.WebHome, options.PublishUrl);
     }
 
-    TProgramLifecycle program(SettingsFileName(options));
+    TProgramLifecycle program(folders.IniFile, folders.LogFile, folders.WebHome);
     program.Configuration().Publish().SetRunUrl(options.PublishUrl);
 
     if (!std::getenv("DISPLAY") && !std::getenv("WAYLAND_DISPLAY") && !std::getenv("QT_QPA_PLATFORM")) {

@@ -196,12 +196,16 @@ void TAudioConfiguration::Save() {
     });
 }
 
+std::string TWebConfiguration::DefaultPath() const {
+    return FDefaultPath.empty() ? ExtractFilePath(ExecutablePath()) : FDefaultPath;
+}
+
 void TWebConfiguration::Load() {
     WithFile([&](TIniFile& file) {
         SetEnabled(file.ReadBool(kWeb, "Enabled", false));
         SetHost(file.ReadInteger(kWeb, "Host", 0));
         SetHostAddress(file.ReadString(kWeb, "HostAddress", ""));
-        SetPath(file.ReadString(kWeb, "Path", ExtractFilePath(ExecutablePath())));
+        SetPath(file.ReadString(kWeb, "Path", DefaultPath()));
         SetPage(file.ReadString(kWeb, "Page", "/index.htm"));
         SetPort(file.ReadInteger(kWeb, "Port", 80));
         SetSourceAddress(file.ReadString(kWeb, "SourceAddress", ""));
@@ -257,6 +261,7 @@ void TBroadcastConfiguration::Load() {
     WithFile([&](TIniFile& file) {
         SetHost(file.ReadInteger(kBroadcast, "Host", 0));
         SetHostAddress(file.ReadString(kBroadcast, "HostAddress", ""));
+        SetListenAddress(file.ReadString(kBroadcast, "ListenAddress", ""));
     });
 }
 
@@ -264,7 +269,27 @@ void TBroadcastConfiguration::Save() {
     SaveWith([&](TIniFile& file) {
         file.WriteInteger(kBroadcast, "Host", Host());
         file.WriteString(kBroadcast, "HostAddress", HostAddress());
+        if (ListenAddress().empty()) {
+            file.DeleteKey(kBroadcast, "ListenAddress");
+        } else {
+            file.WriteString(kBroadcast, "ListenAddress", ListenAddress());
+        }
     });
+}
+
+std::string TBroadcastConfiguration::RunListenAddress() const {
+    std::lock_guard lock(FLock);
+    return FRunListenAddress;
+}
+
+void TBroadcastConfiguration::SetRunListenAddress(const std::string& value) {
+    std::lock_guard lock(FLock);
+    FRunListenAddress = value;
+}
+
+std::string TBroadcastConfiguration::EffectiveListenAddress() const {
+    std::string address = RunListenAddress();
+    return address.empty() ? ListenAddress() : address;
 }
 
 void TLogConfiguration::Load() {

@@ -126,6 +126,13 @@ public:
     void SetHostAddress(const std::string& value) { SetString(2, value); }
     std::string SourceAddress() const { return GetString(3); }
     void SetSourceAddress(const std::string& value) { SetString(3, value); }
+
+    // What Load takes for a missing "Path": the executable's folder unless start-up chose another.
+    std::string DefaultPath() const;
+    void SetDefaultPath(const std::string& value) { FDefaultPath = value; }
+
+private:
+    std::string FDefaultPath;
 };
 
 class TTextConfiguration : public TCustomConfiguration {
@@ -164,6 +171,18 @@ public:
     void SetHost(int32_t value) { SetInteger(0, value); }
     std::string HostAddress() const { return GetString(0); }
     void SetHostAddress(const std::string& value) { SetString(0, value); }
+    // Address (IPv4, IPv6 or host name) the video, audio and web servers listen on; empty for every
+    // IPv4 interface. Written only once set, so older settings files stay as they were.
+    std::string ListenAddress() const { return GetString(1); }
+    void SetListenAddress(const std::string& value) { SetString(1, value); }
+
+    // --listen: this run only, never saved; wins over ListenAddress.
+    std::string RunListenAddress() const;
+    void SetRunListenAddress(const std::string& value);
+    std::string EffectiveListenAddress() const;
+
+private:
+    std::string FRunListenAddress;
 };
 
 class TLogConfiguration : public TCustomConfiguration {
@@ -172,7 +191,7 @@ public:
     // kAllMessageSwitches) are kept in the file only while they are off, so that a settings file stays
     // byte for byte as it was unless the operator turns one of them off.
     static constexpr int kMessageSwitches = 52;
-    static constexpr int kAllMessageSwitches = 61;
+    static constexpr int kAllMessageSwitches = 62;
 
     using TCustomConfiguration::TCustomConfiguration;
     void Load() override;

@@ -370,16 +370,17 @@ bool TBroadcastController::Start() {
                              " is no port number: use 1 to 65535 (0 lets the system choose)");
         }
     }
+    const std::string listen = config.Broadcast().EffectiveListenAddress();
     bool inUse = false;
-    if (TDataModuleMain::PortInUse(config.Video().Port())) {
+    if (TDataModuleMain::PortInUse(config.Video().Port(), listen)) {
         FEngine.Log(llError, lmVideoPortInUse, Now(), "");
         inUse = true;
     }
-    if (TDataModuleMain::PortInUse(config.Audio().Port())) {
+    if (TDataModuleMain::PortInUse(config.Audio().Port(), listen)) {
         FEngine.Log(llError, lmAudioPortInUse, Now(), "");
         inUse = true;
     }
-    if (config.Web().Enabled() && TDataModuleMain::PortInUse(config.Web().Port())) {
+    if (config.Web().Enabled() && TDataModuleMain::PortInUse(config.Web().Port(), listen)) {
         FEngine.Log(llError, lmWebPortInUse, Now(), "");
         inUse = true;
     }

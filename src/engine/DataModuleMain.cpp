@@ -132,8 +132,8 @@ void TDataModuleMain::FlushLog() {
     }
 }
 
-bool TDataModuleMain::PortInUse(int port) {
-    return sw::PortInUse(port);
+bool TDataModuleMain::PortInUse(int port, const std::string& address) {
+    return sw::PortInUse(port, address);
 }
 
 void TDataModuleMain::StartServers() {
@@ -141,6 +141,15 @@ void TDataModuleMain::StartServers() {
     ServerSocketVideo.Port = config.Video().Port();
     ServerSocketAudio.Port = config.Audio().Port();
     ServerSocketWeb.Port = config.Web().Port();
+    // Left alone while never set, so whoever drives the engine directly may pick its own address;
+    // once taken from the settings it follows them, back to every interface when cleared.
+    const std::string listen = config.Broadcast().EffectiveListenAddress();
+    if (!listen.empty() || FListenFromSettings) {
+        ServerSocketVideo.BindAddress = listen;
+        ServerSocketAudio.BindAddress = listen;
+        ServerSocketWeb.BindAddress = listen;
+        FListenFromSettings = !listen.empty();
+    }
     ServerSocketWeb.OnGetThread = [this](TUniqueFd socket, const std::string& address) {
         return ServerSocketWebGetThread(std::move(socket), address);
     };

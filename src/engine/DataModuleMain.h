@@ -91,7 +91,8 @@ public:
     // Records the entries still queued for the message window, then writes the file if it is behind.
     void FlushLog();
 
-    static bool PortInUse(int port);
+    // On 127.0.0.1, or on the listening address when one is set.
+    static bool PortInUse(int port, const std::string& address = {});
     // Throws when a server cannot listen although its port tested free.
     void StartServers();
     void StopServers();
@@ -173,6 +174,7 @@ private:
 
     std::unique_ptr<QObject> FMessageWindow;
     QObject* FMainWindow = nullptr;
+    bool FListenFromSettings = false;
     TEventLog FLog;
     QTimer FLogFlush;
     TSoundPlayer FConnectSound;

@@ -50,7 +50,7 @@ TEST_F(HeadlessTest, StartOnATakenPortExitsWithOne) {
     EXPECT_EQ(test::RunProgram(Program(), {"--headless", "--start", "--ini", Ini()}, &errors), 1);
     EXPECT_NE(errors.find("Audio port in use"), std::string::npos) << errors;
     EXPECT_EQ(errors.find("Video port in use"), std::string::npos) << errors;
-    EXPECT_EQ(LoggedMessages(), (std::vector<int>{lmStarting, lmAudioPortInUse}));
+    EXPECT_EQ(LoggedMessages(), (std::vector<int>{lmStarting, lmFiles, lmAudioPortInUse}));
 }
 
 TEST_F(HeadlessTest, PortOutsideTheRangeSaysWhatIsWrong) {
@@ -69,7 +69,7 @@ TEST_F(HeadlessTest, TermDuringABroadcastStopsAndLeavesStopInTheFile) {
     program.Signal(SIGTERM);
     EXPECT_EQ(program.WaitForExit(), 0) << program.Errors();
     EXPECT_NE(program.Errors().find("Broadcast  Stop"), std::string::npos) << program.Errors();
-    EXPECT_EQ(LoggedMessages(), (std::vector<int>{lmStarting, lmStart, lmStop}));
+    EXPECT_EQ(LoggedMessages(), (std::vector<int>{lmStarting, lmFiles, lmStart, lmStop}));
 }
 
 TEST_F(HeadlessTest, InterruptWithoutABroadcastJustExits) {
@@ -77,7 +77,7 @@ TEST_F(HeadlessTest, InterruptWithoutABroadcastJustExits) {
     ASSERT_TRUE(program.WaitForError("Starting")) << program.Errors();
     program.Signal(SIGINT);
     EXPECT_EQ(program.WaitForExit(), 0);
-    EXPECT_EQ(LoggedMessages(), (std::vector<int>{lmStarting}));
+    EXPECT_EQ(LoggedMessages(), (std::vector<int>{lmStarting, lmFiles}));
 }
 
 TEST_F(HeadlessTest, StartIsRefusedWhenEnabledVideoHasNoDevice) {

@@ -178,7 +178,7 @@ TEST(LogTablesTest, AddedMessagesFollowTheOriginalNumbers) {
     EXPECT_STREQ(MessageText(lmVideoDeviceRestored), "Device restored");
     EXPECT_STREQ(MessageCategoryName(lmAudioDeviceLost), "Audio");
     EXPECT_STREQ(MessageText(lmAudioDeviceRestored), "Device restored");
-    EXPECT_EQ(lmAudioDeviceRestored + 1, kLogMessageCount);
+    EXPECT_EQ(lmFiles + 1, kLogMessageCount);
 }
 
 class EventLogTest : public ::testing::Test {

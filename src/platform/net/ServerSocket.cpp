@@ -286,12 +286,7 @@ void TServerSocket::Close() {
 }
 
 int TServerSocket::LocalPort() const {
-    sockaddr_in addr{};
-    socklen_t len = sizeof addr;
-    if (!Active() || ::getsockname(FListen.Get(), reinterpret_cast<sockaddr*>(&addr), &len) != 0) {
-        return 0;
-    }
-    return ntohs(addr.sin_port);
+    return Active() ? SocketLocalPort(FListen.Get()) : 0;
 }
 
 std::vector<TServerClientSocket*> TServerSocket::Connections() const {
@@ -305,7 +300,7 @@ std::vector<TServerClientSocket*> TServerSocket::Connections() const {
 
 void TServerSocket::OnAcceptable() {
     for (int i = 0; i < kAcceptBurst && Active(); ++i) {
-        sockaddr_in peer{};
+        sockaddr_storage peer{};
         socklen_t len = sizeof peer;
         int fd =
             ::accept4(FListen.Get(), reinterpret_cast<sockaddr*>(&peer), &len, SOCK_NONBLOCK | SOCK_CLOEXEC);
@@ -322,8 +317,10 @@ void TServerSocket::OnAcceptable() {
         TUniqueFd owned(fd);
         int on = 1;
         ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
-        auto client = std::make_shared<TServerClientSocket>(
-            *this, std::move(owned), DottedAddress(peer.sin_addr.s_addr), ntohs(peer.sin_port));
+        uint16_t peerPort = 0;
+        std::string peerAddress = PeerAddressText(peer, &peerPort);
+        auto client =
+            std::make_shared<TServerClientSocket>(*this, std::move(owned), std::move(peerAddress), peerPort);
         FConnections.push_back(client);
         if (OnClientConnect) {
             OnClientConnect(*client);

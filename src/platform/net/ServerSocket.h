@@ -113,7 +113,7 @@ public:
     ~TServerSocket() override;
 
     int Port = 0;
-    // Address to listen on; INADDR_ANY (all interfaces) when empty.
+    // Address to listen on (IPv4, IPv6 or a host name); every IPv4 interface when empty.
     std::string BindAddress;
 
     TClientHandler OnClientConnect;

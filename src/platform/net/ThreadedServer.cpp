@@ -139,12 +139,7 @@ void TThreadedServer::Close() {
 }
 
 int TThreadedServer::LocalPort() const {
-    sockaddr_in addr{};
-    socklen_t len = sizeof addr;
-    if (!Active() || ::getsockname(FListen.Get(), reinterpret_cast<sockaddr*>(&addr), &len) != 0) {
-        return 0;
-    }
-    return ntohs(addr.sin_port);
+    return Active() ? SocketLocalPort(FListen.Get()) : 0;
 }
 
 size_t TThreadedServer::ThreadCount() const {
@@ -195,7 +190,7 @@ void TThreadedServer::AcceptLoop() {
         }
         timeoutMs = 1000;
         if (n > 0 && (fds[0].revents & POLLIN)) {
-            sockaddr_in peer{};
+            sockaddr_storage peer{};
             socklen_t len = sizeof peer;
             int fd = ::accept4(FListen.Get(), reinterpret_cast<sockaddr*>(&peer), &len, SOCK_CLOEXEC);
             if (fd < 0) {
@@ -207,7 +202,7 @@ void TThreadedServer::AcceptLoop() {
                 continue;
             }
             TUniqueFd socket(fd);
-            std::string address = DottedAddress(peer.sin_addr.s_addr);
+            std::string address = PeerAddressText(peer);
             std::lock_guard lock(FLock);
             size_t total = 0;
             size_t sameAddress = 0;

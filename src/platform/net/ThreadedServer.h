@@ -70,7 +70,7 @@ public:
     TThreadedServer& operator=(const TThreadedServer&) = delete;
 
     int Port = 0;
-    std::string BindAddress; // all interfaces when empty
+    std::string BindAddress; // as TServerSocket's
     size_t MaxThreads = 256;
     size_t MaxThreadsPerAddress = 32;
     TGetThread OnGetThread;

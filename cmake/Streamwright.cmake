@@ -1,6 +1,9 @@
 # Shared helpers for the project's targets.
 
-set(SW_WARNINGS -Wall -Wextra -Wshadow -Werror)
+set(SW_WARNINGS -Wall -Wextra -Wshadow)
+if(SW_WERROR)
+    list(APPEND SW_WARNINGS -Werror)
+endif()
 set(SW_QT_DEFINES QT_NO_KEYWORDS QT_NO_CAST_FROM_ASCII)
 
 # sw_library(<name> SOURCES ... [DEPS ...]) builds one static library of src/.
@@ -63,4 +66,22 @@ function(sw_test name)
         DISCOVERY_TIMEOUT 60
         PROPERTIES TIMEOUT ${ARG_TIMEOUT}
                    ENVIRONMENT QT_QPA_PLATFORM=offscreen)
+endfunction()
+
+# sw_fuzz_target(<name> SOURCES ...) builds a libFuzzer program when the compiler is clang; the
+# sources name the target's own files and the library sources it exercises, compiled with the fuzzer's
+# instrumentation (the libraries of the normal build are not).
+function(sw_fuzz_target name)
+    cmake_parse_arguments(ARG "" "" "SOURCES;DEPS" ${ARGN})
+    if(NOT CMAKE_CXX_COMPILER_ID MATCHES "Clang")
+        return()
+    endif()
+    add_executable(${name} ${ARG_SOURCES})
+    target_include_directories(${name} PRIVATE ${PROJECT_SOURCE_DIR}/src ${PROJECT_SOURCE_DIR}/tests
+                                               ${PROJECT_BINARY_DIR}/generated)
+    target_compile_options(${name} PRIVATE ${SW_WARNINGS} -fsanitize=fuzzer,address,undefined)
+    target_link_options(${name} PRIVATE -fsanitize=fuzzer,address,undefined)
+    target_link_libraries(${name} PRIVATE ${ARG_DEPS})
+    set_target_properties(${name} PROPERTIES AUTOMOC OFF)
+    set_property(GLOBAL APPEND PROPERTY SW_FUZZ_TARGETS ${name})
 endfunction()

@@ -5,10 +5,13 @@
 #include "engine/DataModuleMain.h"
 #include "engine/EngineApplication.h"
 #include "log/LogPost.h"
+#include "platform/shell/ConsoleWriter.h"
 #include "platform/shell/OperatorPrompts.h"
 
 #include <cstdio>
 #include <exception>
+#include <string_view>
+#include <utility>
 
 namespace sw {
 
@@ -16,7 +19,7 @@ void ReportUnhandledException(const std::string& message) {
     if (DataModuleMainExists()) {
         DataModuleMain().ApplicationEventsException(message);
     } else {
-        std::fprintf(stderr, "Exception: %s\n", message.c_str());
+        WriteConsoleLine("Exception: " + message);
     }
 }
 
@@ -357,6 +360,16 @@ bool TBroadcastController::ChooseAudioDevice(int index) {
 
 bool TBroadcastController::Start() {
     TConfiguration& config = Configuration();
+    // Such a port is logged as in use like any other that cannot be taken; only the operator's
+    // console is told why.
+    for (auto [section, port] : {std::pair<const char*, int32_t>{"Video", config.Video().Port()},
+                                 {"Audio", config.Audio().Port()},
+                                 {"Web", config.Web().Port()}}) {
+        if ((port < 0 || port > 65535) && (std::string_view(section) != "Web" || config.Web().Enabled())) {
+            WriteConsoleLine(std::string("[") + section + "] Port=" + std::to_string(port) +
+                             " is no port number: use 1 to 65535 (0 lets the system choose)");
+        }
+    }
     const std::string listen = config.Broadcast().EffectiveListenAddress();
     bool inUse = false;
     if (TDataModuleMain::PortInUse(config.Video().Port(), listen)) {

@@ -4,6 +4,8 @@
 #include "engine/BroadcastController.h"
 #include "engine/Clients.h"
 #include "engine/DataModuleMain.h"
+#include "engine/ViewerPage.h"
+#include "platform/profile/AtomicFile.h"
 
 namespace sw {
 
@@ -11,9 +13,13 @@ TProgramLifecycle::TProgramLifecycle(const std::string& iniFile, const std::stri
                                      const std::string& defaultWebHome)
     : FIniFile(iniFile), FLogFile(logFile.empty() ? ChangeFileExt(iniFile, ".log") : logFile),
       FConfiguration(std::make_unique<TConfiguration>(iniFile)) {
+    // A rewrite killed half-way leaves its temporary file; nothing else would ever remove it.
+    RemoveStaleTempFiles(FIniFile);
+    RemoveStaleTempFiles(FLogFile);
     SetConfiguration(FConfiguration.get());
     FConfiguration->Web().SetDefaultPath(defaultWebHome);
     FConfiguration->Reload();
+    RemoveStaleTempFiles(ViewerPageFileName(FConfiguration->Web().Path(), FConfiguration->Web().Page()));
     FConfiguration->StoreRunTimeValues();
     FClients = std::make_unique<TClients>(iniFile);
     SetClients(FClients.get());

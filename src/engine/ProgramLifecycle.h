@@ -12,7 +12,8 @@ class TDataModuleMain;
 
 // The one owner of the program's start-up and shut-down order, used by the program, the test fixtures
 // and the benchmarks alike:
-//   construction: the configuration (created, loaded, its run-time values stored), then the client
+//   construction: the temporary files of killed rewrites removed (settings, log, viewer page), the
+//                 configuration (created, loaded, its run-time values stored), then the client
 //                 registry with its blocked addresses;
 //   CreateEngine: (once the application object exists) the engine with its log and "Starting", then
 //                 the broadcast controller, whose creation posts the view messages and the device

@@ -1,7 +1,9 @@
 #include "app/CommandLine.h"
 
+#include "SwVersion.h"
 #include "config/Configuration.h"
 #include "platform/capture/CaptureDriverTable.h"
+#include "platform/net/NetUtil.h"
 #include "platform/shell/VersionInfo.h"
 #include "platform/sound/SoundInputTable.h"
 
@@ -46,8 +48,8 @@ int Fail(const std::string& message) {
 
 std::string UsageText() {
     const std::string iniFile = ChangeFileExt(ExecutablePath(), ".ini");
-    return "Usage: streamwright [--ini FILE] [--publish URL]\n"
-           "       streamwright --headless [--start] [--ini FILE] [--publish URL]\n"
+    return "Usage: streamwright [--ini FILE] [--publish URL] [--listen ADDR]\n"
+           "       streamwright --headless [--start] [--ini FILE] [--publish URL] [--listen ADDR]\n"
            "       streamwright --report | --update-html [--ini FILE]\n"
            "       streamwright --help | --version\n"
            "\n"
@@ -64,7 +66,10 @@ std::string UsageText() {
            "               also send the broadcast to a media server for this run (rtmp://server/app/key,\n"
            "               srt://host:port?streamid=..., rtsp://server/path); the settings file is not "
            "changed\n"
-           "  --version    print the version and exit\n"
+           "  --listen ADDR\n"
+           "               accept viewers and browsers on this address only for this run (127.0.0.1, ::1,\n"
+           "               a host name); the settings file is not changed\n"
+           "  --version    print the version and licence and exit\n"
            "  --help       print this text and exit\n"
            "\n"
            "Files: settings " +
@@ -111,8 +116,9 @@ std::optional<int> ParseCommandLine(const std::vector<std::string>& arguments, T
     const QCommandLineOption updateHtml(QStringLiteral("update-html"));
     const QCommandLineOption ini(QStringLiteral("ini"), QString(), QStringLiteral("FILE"));
     const QCommandLineOption publish(QStringLiteral("publish"), QString(), QStringLiteral("URL"));
+    const QCommandLineOption listen(QStringLiteral("listen"), QString(), QStringLiteral("ADDR"));
     for (const QCommandLineOption* option :
-         {&help, &version, &headless, &start, &report, &updateHtml, &ini, &publish}) {
+         {&help, &version, &headless, &start, &report, &updateHtml, &ini, &publish, &listen}) {
         parser.addOption(*option);
     }
     QStringList list{QStringLiteral("streamwright")};
@@ -130,8 +136,8 @@ std::optional<int> ParseCommandLine(const std::vector<std::string>& arguments, T
         return 0;
     }
     if (parser.isSet(version)) {
-        std::printf("%s %s\n", VersionInfo().Value(TVersionInfo::ProductName).c_str(),
-                    VersionInfo().Value(TVersionInfo::FileVersion).c_str());
+        std::printf("%s %s\nLicense: %s\n", VersionInfo().Value(TVersionInfo::ProductName).c_str(),
+                    VersionInfo().Value(TVersionInfo::FileVersion).c_str(), SW_LICENSE);
         return 0;
     }
     if (parser.isSet(report) && parser.isSet(updateHtml)) {
@@ -143,6 +149,17 @@ std::optional<int> ParseCommandLine(const std::vector<std::string>& arguments, T
                       : parser.isSet(updateHtml) ? TOneShotCommand::UpdateHtml
                                                  : TOneShotCommand::None;
     options.PublishUrl = parser.value(publish).toStdString();
+    if (parser.isSet(listen)) {
+        options.ListenAddress = parser.value(listen).toStdString();
+        if (options.ListenAddress.empty()) {
+            return Fail("--listen needs an address");
+        }
+        try {
+            ResolveListenAddress(options.ListenAddress, 0);
+        } catch (const std::exception& error) {
+            return Fail("cannot listen on " + options.ListenAddress + ": " + error.what());
+        }
+    }
     if (parser.isSet(ini)) {
         const std::string name = parser.value(ini).toStdString();
         if (name.empty()) {

@@ -14,6 +14,7 @@ struct TCommandLine {
     TOneShotCommand Command = TOneShotCommand::None;
     std::string IniFile; // absolute; empty for the default beside the executable
     std::string PublishUrl;
+    std::string ListenAddress; // --listen, for this run only
 };
 
 // Reads the arguments (without the program name). Returns the exit code when the program should end

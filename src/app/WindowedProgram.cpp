@@ -47,8 +47,7 @@ bool DisplayNamed() {
 
 } // namespace
 
-int RunWindowed(int& argc, char** argv, const std::string& iniFile, const std::string& logFile,
-                const std::string& webHome, const std::string& publishUrl) {
+int RunWindowed(int& argc, char** argv, const TProgramFolders& folders, const TCommandLine& options) {
     if (!DisplayNamed()) {
         std::fputs(kNoDisplay, stderr);
         return 2;
@@ -58,6 +57,7 @@ int RunWindowed(int& argc, char** argv, const std::string& iniFile, const std::s
     qInstallMessageHandler(gPreviousHandler);
     application.setQuitOnLastWindowClosed(false);
 
+    const std::string& iniFile = folders.IniFile;
     TSingleInstance instance(iniFile);
     if (!instance.Acquire()) {
         if (instance.ActivateFirst()) {
@@ -74,8 +74,9 @@ int RunWindowed(int& argc, char** argv, const std::string& iniFile, const std::s
     SetPrompts(&prompts);
     int exitCode;
     {
-        TProgramLifecycle program(iniFile, logFile, webHome);
-        program.Configuration().Publish().SetRunUrl(publishUrl);
+        TProgramLifecycle program(folders.IniFile, folders.LogFile, folders.WebHome);
+        program.Configuration().Publish().SetRunUrl(options.PublishUrl);
+        program.Configuration().Broadcast().SetRunListenAddress(options.ListenAddress);
         program.CreateEngine();
         {
             TFormMain form(program.Controller());

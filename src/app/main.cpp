@@ -59,11 +59,12 @@ int main(int argc, char** argv) {
         return RunOneShotCommand(options.Command, folders.IniFile, folders.WebHome);
     }
     if (!options.Headless) {
-        return RunWindowed(argc, argv, folders.IniFile, folders.LogFile, folders.WebHome, options.PublishUrl);
+        return RunWindowed(argc, argv, folders, options);
     }
 
     TProgramLifecycle program(folders.IniFile, folders.LogFile, folders.WebHome);
     program.Configuration().Publish().SetRunUrl(options.PublishUrl);
+    program.Configuration().Broadcast().SetRunListenAddress(options.ListenAddress);
 
     if (!std::getenv("DISPLAY") && !std::getenv("WAYLAND_DISPLAY") && !std::getenv("QT_QPA_PLATFORM")) {
         ::setenv("QT_QPA_PLATFORM", "offscreen", 1);

@@ -144,6 +144,7 @@ TEST_F(HeadlessTest, VersionHelpAndBadOptions) {
     std::string output;
     EXPECT_EQ(test::RunProgram(Program(), {"--version"}, nullptr, &output), 0);
     EXPECT_EQ(output.rfind("Streamwright 1.", 0), 0u) << output;
+    EXPECT_NE(output.find("License: GPL-3.0-or-later"), std::string::npos) << output;
     EXPECT_EQ(test::RunProgram(Program(), {"--help"}, nullptr, &output), 0);
     EXPECT_NE(output.find("--headless"), std::string::npos);
     std::string errors;
@@ -151,6 +152,9 @@ TEST_F(HeadlessTest, VersionHelpAndBadOptions) {
     EXPECT_NE(errors.find("Unknown option 'bogus'"), std::string::npos) << errors;
     EXPECT_EQ(test::RunProgram(Program(), {"--headless", "stray"}, &errors), 2);
     EXPECT_NE(errors.find("unexpected argument stray"), std::string::npos) << errors;
+    // An address that cannot be listened on is refused before anything starts.
+    EXPECT_EQ(test::RunProgram(Program(), {"--headless", "--listen", "no-such-host.invalid"}, &errors), 2);
+    EXPECT_NE(errors.find("cannot listen on no-such-host.invalid"), std::string::npos) << errors;
 }
 
 } // namespace

@@ -27,12 +27,14 @@ uint32_t FourCcOf(const std::string& text) {
 }
 
 std::string DescribeCaptureFormat(const TCaptureFormat& format) {
-    std::string text = std::to_string(format.Width) + " x " + std::to_string(format.Height);
+    // Appended piece by piece: GCC 12's -O3 misreads "literal" + std::string&& as an overlapping copy.
+    std::string text = std::to_string(format.Width);
+    text.append(" x ").append(std::to_string(format.Height));
     if (format.PixelFormat != 0) {
-        text += " " + FourCcText(format.PixelFormat);
+        text.append(" ").append(FourCcText(format.PixelFormat));
     }
     if (format.FrameRate != 0) {
-        text += " at " + std::to_string(format.FrameRate) + " fps";
+        text.append(" at ").append(std::to_string(format.FrameRate)).append(" fps");
     }
     return text;
 }

@@ -67,3 +67,21 @@ function(sw_test name)
         PROPERTIES TIMEOUT ${ARG_TIMEOUT}
                    ENVIRONMENT QT_QPA_PLATFORM=offscreen)
 endfunction()
+
+# sw_fuzz_target(<name> SOURCES ...) builds a libFuzzer program when the compiler is clang; the
+# sources name the target's own files and the library sources it exercises, compiled with the fuzzer's
+# instrumentation (the libraries of the normal build are not).
+function(sw_fuzz_target name)
+    cmake_parse_arguments(ARG "" "" "SOURCES;DEPS" ${ARGN})
+    if(NOT CMAKE_CXX_COMPILER_ID MATCHES "Clang")
+        return()
+    endif()
+    add_executable(${name} ${ARG_SOURCES})
+    target_include_directories(${name} PRIVATE ${PROJECT_SOURCE_DIR}/src ${PROJECT_SOURCE_DIR}/tests
+                                               ${PROJECT_BINARY_DIR}/generated)
+    target_compile_options(${name} PRIVATE ${SW_WARNINGS} -fsanitize=fuzzer,address,undefined)
+    target_link_options(${name} PRIVATE -fsanitize=fuzzer,address,undefined)
+    target_link_libraries(${name} PRIVATE ${ARG_DEPS})
+    set_target_properties(${name} PROPERTIES AUTOMOC OFF)
+    set_property(GLOBAL APPEND PROPERTY SW_FUZZ_TARGETS ${name})
+endfunction()

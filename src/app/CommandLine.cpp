@@ -46,7 +46,8 @@ int Fail(const std::string& message) {
 
 std::string UsageText() {
     const std::string iniFile = ChangeFileExt(ExecutablePath(), ".ini");
-    return "Usage: streamwright --headless [--start] [--ini FILE] [--publish URL]\n"
+    return "Usage: streamwright [--ini FILE] [--publish URL]\n"
+           "       streamwright --headless [--start] [--ini FILE] [--publish URL]\n"
            "       streamwright --report | --update-html [--ini FILE]\n"
            "       streamwright --help | --version\n"
            "\n"
@@ -91,7 +92,11 @@ std::string UsageText() {
            "\n"
            "  [Web]\n  Enabled=1\n  Port=8080\n"
            "\n"
-           "SIGINT or SIGTERM stops a running broadcast, writes the log and exits.\n";
+           "SIGINT or SIGTERM stops a running broadcast, writes the log and exits.\n"
+           "\n"
+           "With the web server on, browsers watch at http://HOST:WEBPORT/ (the viewer page); any MJPEG\n"
+           "client plays http://HOST:WEBPORT/live/stream.mjpg (?fps=N for fewer frames), the newest frame is\n"
+           "/live/snapshot.jpg and the sound (G.711 mu-law, 8000 Hz, mono) /live/audio.\n";
 }
 
 std::optional<int> ParseCommandLine(const std::vector<std::string>& arguments, TCommandLine& options) {

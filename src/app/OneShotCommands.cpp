@@ -18,6 +18,10 @@ int RunOneShotCommand(TOneShotCommand command, const std::string& iniFile) {
     if (command == TOneShotCommand::Report) {
         std::vector<std::string> lines;
         RenderSystemInfo(SystemInfoLines(CollectSystemInfo()), lines);
+        lines.emplace_back();
+        for (std::string& line : VideoFormatLines()) {
+            lines.push_back(std::move(line));
+        }
         for (const std::string& line : lines) {
             std::printf("%s\n", line.c_str());
         }

@@ -1,6 +1,7 @@
 #include "app/CommandLine.h"
 #include "app/HeadlessRunner.h"
 #include "app/OneShotCommands.h"
+#include "app/WindowedProgram.h"
 #include "config/Configuration.h"
 #include "engine/BroadcastController.h"
 #include "engine/DataModuleMain.h"
@@ -55,12 +56,11 @@ int main(int argc, char** argv) {
     if (options.Command != TOneShotCommand::None) {
         return RunOneShotCommand(options.Command, SettingsFileName(options));
     }
+    const std::string iniFile = SettingsFileName(options);
     if (!options.Headless) {
-        std::fprintf(stderr, "streamwright: this build has no windows yet; run it with --headless\n");
-        return 2;
+        return RunWindowed(argc, argv, iniFile, options.PublishUrl);
     }
-
-    TProgramLifecycle program(SettingsFileName(options));
+    TProgramLifecycle program(iniFile);
     program.Configuration().Publish().SetRunUrl(options.PublishUrl);
 
     if (!std::getenv("DISPLAY") && !std::getenv("WAYLAND_DISPLAY") && !std::getenv("QT_QPA_PLATFORM")) {

@@ -4,6 +4,7 @@
 #include "audio/MuLaw.h"
 #include "config/Configuration.h"
 #include "platform/shell/OperatorPrompts.h"
+#include "platform/shell/ThreadHandOff.h"
 
 #include <algorithm>
 
@@ -22,7 +23,11 @@ void ComputeBlockAlign(TWaveFormatEx& format) {
 
 TAudioCapture::TAudioCapture(TAudioConfiguration& settings, TMessageWindow messageWindow, TAudioSink& sink,
                              QObject* parent)
-    : QObject(parent), FSettings(settings), FMessageWindow(messageWindow), FSink(sink), FOpen(waveInOpen) {}
+    : QObject(parent), FSettings(settings), FMessageWindow(messageWindow), FSink(sink), FOpen(waveInOpen) {
+    FRetryTimer.setSingleShot(true);
+    connect(&FRetryTimer, &QTimer::timeout, this, [this] { ReopenDevice(); });
+    connect(&FSilenceTimer, &QTimer::timeout, this, [this] { SendSilence(); });
+}
 
 TAudioCapture::~TAudioCapture() {
     // An open device is reset and closed by its destructor without notifications.
@@ -99,6 +104,10 @@ bool TAudioCapture::AudioOpen() {
         const int deviceId = FSettings.DeviceIds(FSettings.Device());
         result = FOpen(&FWaveIn, deviceId, &FWaveFormat, this, CALLBACK_WINDOW | WAVE_ALLOWSYNC);
     }
+    if (result == MMSYSERR_NOERROR && FWaveIn) {
+        FDeviceId = FSettings.DeviceIds(FSettings.Device());
+        FDeviceIdentity = SoundInputIdentity(FDeviceId);
+    }
     if (result != MMSYSERR_NOERROR || !FWaveIn) {
         FWaveIn.reset();
         if (result == MMSYSERR_NOERROR) {
@@ -157,7 +166,12 @@ bool TAudioCapture::StartAudioCapture() {
     FAudioOutput.assign(std::max(bufferBytes, EncodedByteCount(maxSamples, FWaveFormat.nSamplesPerSec,
                                                                FWaveFormat.nChannels)),
                         0);
+    QueueAllBuffers();
+    return true;
+}
 
+void TAudioCapture::QueueAllBuffers() {
+    const size_t bufferBytes = 2 * static_cast<size_t>(FSettings.FrameSize());
     for (int i = 0; i < kWaveBufferCount; ++i) {
         TWaveBuffer& buffer = FWaveBuffers[i];
         buffer.assign(static_cast<size_t>(FSettings.FrameSize()), 0);
@@ -167,16 +181,75 @@ bool TAudioCapture::StartAudioCapture() {
         header.dwBufferLength = static_cast<uint32_t>(bufferBytes);
         QueueWaveBuffer(header);
     }
-    return true;
+}
+
+void TAudioCapture::DeviceFailed(const TWaveInEvent& event) {
+    if (FAudioState != AudioRecording || FDeviceLost || !FWaveIn || event.Handle != FWaveIn->Handle()) {
+        return;
+    }
+    FDeviceLost = true;
+    FLostSince = std::chrono::steady_clock::now();
+    LogAudio(llError, lmAudioDeviceLost, "", FSettings.DeviceNames(FSettings.Device()));
+    // Destroying the device hands its queued buffers back without notifications.
+    FWaveIn.reset();
+    FRetryMs = kFirstRetryMs;
+    FRetryTimer.start(FRetryMs);
+    const uint32_t frames =
+        2 * static_cast<uint32_t>(FSettings.FrameSize()) / std::max<uint32_t>(1, FWaveFormat.nBlockAlign);
+    const uint64_t bufferMs = uint64_t{frames} * 1000 / std::max<uint32_t>(1, FWaveFormat.nSamplesPerSec);
+    FSilenceTimer.start(static_cast<int>(std::clamp<uint64_t>(bufferMs, 10, 2000)));
+}
+
+void TAudioCapture::SendSilence() {
+    if (!FDeviceLost || FWaveBuffers[0].empty()) {
+        return;
+    }
+    TWaveHdr& header = FWaveHeaders[0];
+    std::fill_n(header.lpData, header.dwBufferLength, FWaveFormat.wBitsPerSample == 8 ? 0x80 : 0x00);
+    header.dwBytesRecorded = header.dwBufferLength;
+    ProcessWaveBuffer(header);
+}
+
+void TAudioCapture::ReopenDevice() {
+    if (!FDeviceLost) {
+        return;
+    }
+    const std::optional<int> deviceId =
+        FDeviceIdentity.empty() ? std::optional<int>(FDeviceId) : SoundInputByIdentity(FDeviceIdentity);
+    std::unique_ptr<TWaveIn> device;
+    if (deviceId &&
+        FOpen(&device, *deviceId, &FWaveFormat, this, CALLBACK_WINDOW | WAVE_ALLOWSYNC) == MMSYSERR_NOERROR &&
+        device && device->Start() == MMSYSERR_NOERROR) {
+        FWaveIn = std::move(device);
+        FDeviceLost = false;
+        FSilenceTimer.stop();
+        QueueAllBuffers();
+        const auto seconds =
+            std::chrono::duration_cast<std::chrono::seconds>(std::chrono::steady_clock::now() - FLostSince)
+                .count();
+        LogAudio(llInformation, lmAudioDeviceRestored, "",
+                 "Sound resumed after " + std::to_string(seconds) + " s of silence");
+        return;
+    }
+    device.reset();
+    FRetryMs = std::min(2 * FRetryMs, kMaxRetryMs);
+    FRetryTimer.start(FRetryMs);
 }
 
 void TAudioCapture::StopAudioCapture() {
     if (FAudioState != AudioRecording) {
         return;
     }
-    AudioReset();
-    AudioStop();
-    AudioClose();
+    FRetryTimer.stop();
+    FSilenceTimer.stop();
+    if (FDeviceLost) {
+        // The device is gone: there is nothing to reset, stop or close.
+        FDeviceLost = false;
+    } else {
+        AudioReset();
+        AudioStop();
+        AudioClose();
+    }
     FAudioOutput.clear();
     FAudioOutput.shrink_to_fit();
     FWaveIn.reset();
@@ -236,8 +309,15 @@ void TAudioCapture::WaveInData(const TWaveInEvent& event) {
 }
 
 bool TAudioCapture::event(QEvent* event) {
+    if (event->type() >= WaveInEventType(MM_WIM_OPEN) && event->type() <= WaveInEventType(MM_WIM_FAILED)) {
+        TakeOverFromThread(event);
+    }
     if (event->type() == WaveInEventType(MM_WIM_DATA)) {
         WaveInData(static_cast<const TWaveInEvent&>(*event));
+        return true;
+    }
+    if (event->type() == WaveInEventType(MM_WIM_FAILED)) {
+        DeviceFailed(static_cast<const TWaveInEvent&>(*event));
         return true;
     }
     if (event->type() == WaveInEventType(MM_WIM_OPEN) || event->type() == WaveInEventType(MM_WIM_CLOSE)) {

@@ -6,7 +6,9 @@
 #include "platform/sound/WaveIn.h"
 
 #include <QObject>
+#include <QTimer>
 #include <array>
+#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -31,8 +33,16 @@ using TWaveBuffer = std::vector<int16_t>;
 // Sound capture for the broadcast: records the chosen input into eight rotating buffers and turns each
 // filled buffer into 8000 mu-law bytes per second for the sink. Lives on the main thread, where the
 // device's notifications arrive as events to this object; nothing here needs a lock.
+//
+// A device that fails for good while recording (unplugged, a stream recovery cannot restart) is lost:
+// one "Device lost" entry, silence encoded and sent at the buffers' pace so audio viewers stay
+// connected and in step, and the same input (by its identity, wherever it is in the table now) opened
+// again with back-off; the first success ends the loss with one "Device restored" entry.
 class TAudioCapture : public QObject {
 public:
+    static constexpr int kFirstRetryMs = 500;
+    static constexpr int kMaxRetryMs = 4000;
+
     TAudioCapture(TAudioConfiguration& settings, TMessageWindow messageWindow, TAudioSink& sink,
                   QObject* parent = nullptr);
     ~TAudioCapture() override;
@@ -49,6 +59,7 @@ public:
     const std::array<TWaveBuffer, kWaveBufferCount>& WaveBuffers() const { return FWaveBuffers; }
     const std::array<TWaveHdr, kWaveBufferCount>& WaveHeaders() const { return FWaveHeaders; }
     const std::vector<uint8_t>& AudioOutput() const { return FAudioOutput; }
+    bool DeviceLost() const { return FDeviceLost; }
 
     // Prepares WaveFormat from the settings.
     void InitializeAudio();
@@ -86,6 +97,11 @@ private:
     // Why the current format and buffer size cannot be captured, or "".
     std::string CaptureProblem() const;
     void WaveInData(const TWaveInEvent& event);
+    // Sizes the eight buffers and queues them on the open device.
+    void QueueAllBuffers();
+    void DeviceFailed(const TWaveInEvent& event);
+    void SendSilence();
+    void ReopenDevice();
 
     TAudioConfiguration& FSettings;
     TMessageWindow FMessageWindow;
@@ -99,6 +115,14 @@ private:
     std::array<TWaveBuffer, kWaveBufferCount> FWaveBuffers;
     std::array<TWaveHdr, kWaveBufferCount> FWaveHeaders{};
     std::vector<uint8_t> FAudioOutput;
+
+    int FDeviceId = 0;
+    std::string FDeviceIdentity;
+    bool FDeviceLost = false;
+    int FRetryMs = kFirstRetryMs;
+    std::chrono::steady_clock::time_point FLostSince;
+    QTimer FRetryTimer;
+    QTimer FSilenceTimer;
 };
 
 } // namespace sw

@@ -110,6 +110,10 @@ void TVideoConfiguration::Load() {
         SetBufferSize(file.ReadInteger(kVideo, "BufferSize", 32));
         SetSourceAddress(file.ReadString(kVideo, "SourceAddress", ""));
         SetSourcePort(file.ReadInteger(kVideo, "SourcePort", 2001));
+        SetWidth(file.ReadInteger(kVideo, "Width", 0));
+        SetHeight(file.ReadInteger(kVideo, "Height", 0));
+        SetFrameRate(file.ReadInteger(kVideo, "FrameRate", 0));
+        SetPixelFormat(file.ReadString(kVideo, "PixelFormat", ""));
     });
 }
 
@@ -121,6 +125,17 @@ void TVideoConfiguration::Save() {
         file.WriteInteger(kVideo, "BufferSize", BufferSize());
         file.WriteString(kVideo, "SourceAddress", SourceAddress());
         file.WriteInteger(kVideo, "SourcePort", SourcePort());
+        auto optionalKey = [&](const char* key, const std::string& value) {
+            if (value.empty() || value == "0") {
+                file.DeleteKey(kVideo, key);
+            } else {
+                file.WriteString(kVideo, key, value);
+            }
+        };
+        optionalKey("Width", std::to_string(Width()));
+        optionalKey("Height", std::to_string(Height()));
+        optionalKey("FrameRate", std::to_string(FrameRate()));
+        optionalKey("PixelFormat", PixelFormat());
     });
 }
 

@@ -60,6 +60,18 @@ public:
     void SetBufferSize(int32_t value) { SetInteger(3, value); }
     std::string SourceAddress() const { return GetString(0); }
     void SetSourceAddress(const std::string& value) { SetString(0, value); }
+
+    // The capture format asked for when the device is initialised; 0 (or empty) leaves that part as
+    // the device has it. Each key is in the file only while it is set, so older files stay as they are.
+    int32_t Width() const { return GetInteger(4); }
+    void SetWidth(int32_t value) { SetInteger(4, value); }
+    int32_t Height() const { return GetInteger(5); }
+    void SetHeight(int32_t value) { SetInteger(5, value); }
+    int32_t FrameRate() const { return GetInteger(6); }
+    void SetFrameRate(int32_t value) { SetInteger(6, value); }
+    // A four-character code such as "YUYV", for cameras that offer several.
+    std::string PixelFormat() const { return GetString(1); }
+    void SetPixelFormat(const std::string& value) { SetString(1, value); }
 };
 
 class TAudioConfiguration : public TDeviceConfiguration {
@@ -160,7 +172,7 @@ public:
     // kAllMessageSwitches) are kept in the file only while they are off, so that a settings file stays
     // byte for byte as it was unless the operator turns one of them off.
     static constexpr int kMessageSwitches = 52;
-    static constexpr int kAllMessageSwitches = 57;
+    static constexpr int kAllMessageSwitches = 61;
 
     using TCustomConfiguration::TCustomConfiguration;
     void Load() override;

@@ -25,7 +25,7 @@ protected:
     bool event(QEvent* event) override {
         if (event->type() == static_cast<QEvent::Type>(WM_LOGENTRY)) {
             auto* logEvent = static_cast<TLogEntryEvent*>(event);
-            std::unique_ptr<TAMLog> entry = std::move(logEvent->Entry);
+            std::unique_ptr<TAMLog> entry = logEvent->TakeEntry();
             if (entry) {
                 FOwner.WriteLogEntry(*entry);
             }
@@ -155,6 +155,7 @@ void TDataModuleMain::StopServers() {
     ServerSocketVideo.Close();
     ServerSocketAudio.Close();
     ServerSocketWeb.Close();
+    LiveStreams.Close();
     if (ClientsExists()) {
         Clients().ResetAll();
     }
@@ -169,7 +170,8 @@ std::unique_ptr<TServerThread> TDataModuleMain::ServerSocketWebGetThread(TUnique
     if (WebThreadFactory) {
         return WebThreadFactory(std::move(socket), remoteAddress);
     }
-    return CreateWebServerThread(std::move(socket), remoteAddress, MessageWindow());
+    return CreateWebServerThread(std::move(socket), remoteAddress, MessageWindow(), {},
+                                 LiveStreams.HandOver());
 }
 
 void TDataModuleMain::ApplicationEventsException(const std::string& message) {

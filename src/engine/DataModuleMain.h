@@ -1,5 +1,6 @@
 #pragma once
 
+#include "engine/LiveStreams.h"
 #include "engine/ViewerSend.h"
 #include "log/EventLog.h"
 #include "log/LogPost.h"
@@ -37,7 +38,9 @@ namespace sw {
 //   device's close joins it.
 // - "web-accept" calls ServerSocketWebGetThread for each connection, and each "web-conn" serves one
 //   connection, reading the settings under their lock and posting one log record per request;
-//   StopServers joins every web thread before it returns.
+//   StopServers joins every web thread before it returns. A request for a live resource hands its
+//   connection (a descriptor of its own) to LiveStreams in a posted event and the thread ends; from
+//   then on the main thread serves it like a port viewer, and StopServers closes it.
 // - "publish" (TPublisher, owned by the broadcast controller) takes the video thread's overlaid
 //   frames and the sound buffers from TPublishQueue (a newest-wins mailbox and a bounded queue that
 //   the main thread fills without waiting), encodes, sends and reconnects; its encoder's worker
@@ -61,6 +64,8 @@ public:
     TServerSocket ServerSocketVideo;
     TServerSocket ServerSocketAudio;
     TThreadedServer ServerSocketWeb;
+    // Browser viewers of the web port's live resources.
+    TLiveStreams LiveStreams{*this};
     std::vector<std::string> SystemInfo;
 
     TMessageWindow MessageWindow() const { return FMessageWindow.get(); }
@@ -154,6 +159,17 @@ private:
     void DataModuleDestroy();
 
     void ConnectServerEvents();
+
+    // The "Socket write" entries of the packet being sent, posted once every viewer has it.
+    struct TPendingWrite {
+        TDateTime Time;
+        std::string Address;
+    };
+    std::vector<TPendingWrite> FWrites;
+    uint8_t FWriteMessage = 0;
+    const uint8_t* FWriteDump = nullptr;
+    size_t FWriteDumpCount = 0;
+    void PostPendingWrites();
 
     std::unique_ptr<QObject> FMessageWindow;
     QObject* FMainWindow = nullptr;

@@ -6,6 +6,7 @@
 #include "engine/LocalAddresses.h"
 #include "log/CommaText.h"
 #include "mail/MapiMail.h"
+#include "platform/capture/CaptureDriverTable.h"
 #include "platform/shell/OperatingSystem.h"
 
 #include <charconv>
@@ -99,6 +100,21 @@ std::string ConfigurationReport(const std::vector<std::string>& systemInfo) {
         report += line + "\r\n";
     }
     return report;
+}
+
+std::vector<std::string> VideoFormatLines() {
+    std::vector<std::string> lines = {"Video Formats"};
+    for (const TCaptureDriverEntry& entry : CaptureDriverEntries()) {
+        lines.push_back("  " + entry.Name);
+        std::vector<std::string> formats = CaptureDriverFormats(entry);
+        if (formats.empty()) {
+            formats.push_back("(the device could not be asked)");
+        }
+        for (const std::string& format : formats) {
+            lines.push_back("    " + format);
+        }
+    }
+    return lines;
 }
 
 std::string ViewerPageLink() {

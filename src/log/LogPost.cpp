@@ -27,6 +27,7 @@ bool PostLogEntry(TMessageWindow window, uint8_t level, uint8_t message, TDateTi
     entry->Values = values;
     auto event = std::make_unique<TLogEntryEvent>(std::move(entry));
     // postEvent owns the event from here on, and deletes it with its record if the target goes away.
+    HandOffToThread(event.get());
     QCoreApplication::postEvent(window, event.release());
     return true;
 }

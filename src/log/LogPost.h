@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/shell/ThreadHandOff.h"
+
 #include "log/LogTypes.h"
 #include "platform/shell/CustomEvents.h"
 
@@ -27,6 +29,15 @@ class TLogEntryEvent : public QEvent {
 public:
     explicit TLogEntryEvent(std::unique_ptr<TAMLog> entry)
         : QEvent(static_cast<QEvent::Type>(WM_LOGENTRY)), Entry(std::move(entry)) {}
+    // On the receiving thread: the record, taken over from the thread that posted it.
+    const TAMLog* Record() const {
+        TakeOverFromThread(this);
+        return Entry.get();
+    }
+    std::unique_ptr<TAMLog> TakeEntry() {
+        TakeOverFromThread(this);
+        return std::move(Entry);
+    }
     std::unique_ptr<TAMLog> Entry;
 };
 

@@ -64,6 +64,10 @@ const std::array<TLogCategoryMessage, kLogMessageCount> LogMessages = {{
     {lcPublish, "Error"},
     {lcPublish, "Reconnect"},
     {lcPublish, "Stop"},
+    {lcVideo, "Device lost"},
+    {lcVideo, "Device restored"},
+    {lcAudio, "Device lost"},
+    {lcAudio, "Device restored"},
 }};
 
 const char* MessageCategoryName(uint8_t message) {

@@ -2,9 +2,12 @@
 
 #include "config/Configuration.h"
 
+#include "video/NoSignalCard.h"
+
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <cstring>
 #include <exception>
 #include <pthread.h>
 
@@ -73,10 +76,40 @@ void TVideoThread::Execute() {
     LogRequest(lmSetCallbackOnFrame, CaptureWindow.SetCallbackOnFrame(&TVideoThread::FrameCallback));
     LogRequest(lmSetCallbackOnError, CaptureWindow.SetCallbackOnError(&TVideoThread::ErrorCallback));
 
+    using TClock = std::chrono::steady_clock;
+    auto lastFrame = TClock::now();
     while (!FTerminated) {
-        // The grab's result is not examined: a failed grab returns at once, its error went to the
-        // error callback, and the loop goes on. This thread has no message queue of its own to drain.
-        CaptureWindow.GrabFrameNoStop();
+        if (FLost) {
+            if (ServeLoss()) {
+                const auto seconds =
+                    std::chrono::duration_cast<std::chrono::seconds>(TClock::now() - FLostSince).count();
+                FLost = false;
+                FGrabError = kCapErrNone;
+                lastFrame = TClock::now();
+                PostLogEntry(llInformation, lmVideoDeviceRestored, "",
+                             "Frames resumed after " + std::to_string(seconds) + " s without signal", Now());
+            }
+            continue;
+        }
+        // A failed grab returns at once and its error went to the error callback. This thread has no
+        // message queue of its own to drain.
+        if (CaptureWindow.GrabFrameNoStop()) {
+            lastFrame = TClock::now();
+            FGrabError = kCapErrNone;
+            FGrabErrorText.clear();
+        } else if (FGrabError == kCapErrDevice || !CaptureWindow.Connected() ||
+                   TClock::now() - lastFrame >= std::chrono::milliseconds(kLossAfterMs)) {
+            FLostSince = TClock::now();
+            FNextCard = FLostSince;
+            FRetryMs = kFirstRetryMs;
+            FNextRetry = FLostSince + std::chrono::milliseconds(FRetryMs);
+            FLost = true;
+            PostLogEntry(llError, lmVideoDeviceLost, "",
+                         FGrabErrorText.empty() ? "No frame for " + std::to_string(kLossAfterMs) + " ms"
+                                                : FGrabErrorText,
+                         Now());
+            continue;
+        }
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
 
@@ -91,6 +124,39 @@ void TVideoThread::Execute() {
 
     FFinished = true;
     CaptureWindow.Wake();
+}
+
+bool TVideoThread::ServeLoss() {
+    using TClock = std::chrono::steady_clock;
+    auto now = TClock::now();
+    if (now >= FNextCard) {
+        CaptureWindow.Call([this] { SendNoSignal(); });
+        FNextCard += std::chrono::milliseconds(kNoSignalPeriodMs);
+        if (FNextCard < now) {
+            FNextCard = now + std::chrono::milliseconds(kNoSignalPeriodMs);
+        }
+    }
+    if (now >= FNextRetry) {
+        if (CaptureWindow.DriverReconnect()) {
+            // The device may come back in another format; the image stream reads it for every frame.
+            CaptureWindow.GetVideoFormat(VideoFormat.data(), static_cast<uint32_t>(VideoFormat.size()));
+        }
+        FRetryMs = std::min(2 * FRetryMs, kMaxRetryMs);
+        FNextRetry = TClock::now() + std::chrono::milliseconds(FRetryMs);
+    }
+    // A device that is back delivers here; a dead one fails after a frame period, a silent one after
+    // its frame timeout, so the cards keep coming.
+    if (CaptureWindow.Connected() && CaptureWindow.GrabFrameNoStop()) {
+        return true;
+    }
+    now = TClock::now();
+    const auto wake = std::min({FNextCard, FNextRetry, now + std::chrono::milliseconds(50)});
+    if (!CaptureWindow.Connected() && wake > now) {
+        std::this_thread::sleep_until(wake);
+    } else {
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    return false;
 }
 
 bool TVideoThread::FrameCallback(TCaptureWindow* window, TVideoHdr* header) {
@@ -111,6 +177,12 @@ bool TVideoThread::FrameCallback(TCaptureWindow* window, TVideoHdr* header) {
 bool TVideoThread::ErrorCallback(TCaptureWindow* window, int errorNumber, const char* text) {
     if (window) {
         if (auto* thread = reinterpret_cast<TVideoThread*>(window->GetUserData())) {
+            thread->FGrabError = errorNumber;
+            thread->FGrabErrorText = text ? text : "";
+            // A lost device's failures while it is being reconnected were told by the loss entry.
+            if (thread->FLost) {
+                return true;
+            }
             thread->PostLogEntry(llError, lmVideoError, "",
                                  std::string(text ? text : "") + " (" + std::to_string(errorNumber) + ")",
                                  Now());
@@ -144,11 +216,40 @@ void TVideoThread::ProcessFrame(const TVideoHdr& header) {
         FrameNotSent("the frame could not be loaded as a bitmap (" + error + ")");
         return;
     }
+    FinishFrame();
+}
+
+void TVideoThread::SendNoSignal() {
+    if (!FrameBitmap) {
+        return;
+    }
+    TBitmapInfoHeader format{};
+    std::memcpy(&format, VideoFormat.data(), sizeof format);
+    int32_t width = format.biWidth;
+    int32_t height = format.biHeight < 0 ? -format.biHeight : format.biHeight;
+    if (width <= 0 || height <= 0 || width > 8192 || height > 8192) {
+        width = 320;
+        height = 240;
+    }
+    if (FNoSignalCard.Width() != width || FNoSignalCard.Height() != height) {
+        if (!DrawNoSignalCard(FNoSignalCard, width, height)) {
+            return;
+        }
+    }
+    FRateWindow.Add(TickCount());
+    ++FFrameNumber;
+    ++FNoSignalFrames;
+    *FrameBitmap = FNoSignalCard;
+    FinishFrame();
+}
+
+void TVideoThread::FinishFrame() {
+    JpegStream->Clear();
+    DrawOverlay();
+    // The operator sees what the viewers get, overlay included.
     if (Preview) {
         Preview->Present(*FrameBitmap);
     }
-    JpegStream->Clear();
-    DrawOverlay();
     if (FrameTap) {
         FrameTap->FrameReady(*FrameBitmap, FFrameNumber);
     }

@@ -14,6 +14,7 @@
 
 #include <array>
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -45,8 +46,19 @@ struct TFrameRateWindow {
 //
 // The owner of the capture window ends the thread with Terminate and WaitFor: the wait keeps serving
 // the capture requests (a grab in progress and the thread's shut-down requests), or it would deadlock.
+//
+// A device that fails (unplugged, an I/O error) or delivers nothing for kLossAfterMs is lost: one
+// "Device lost" entry, then a "No signal" card once every kNoSignalPeriodMs through the normal overlay,
+// encoder and send, so viewers stay connected and see why the picture stopped; meanwhile the thread
+// reconnects the device by its stable identity with back-off, and the first frame it delivers again
+// ends the loss with one "Device restored" entry.
 class TVideoThread {
 public:
+    static constexpr int kLossAfterMs = 4000;
+    static constexpr int kNoSignalPeriodMs = 1000;
+    static constexpr int kFirstRetryMs = 500;
+    static constexpr int kMaxRetryMs = 4000;
+
     // Starts the thread at once. videoServer may be none (frames are then processed and not sent),
     // preview and frameTap too.
     TVideoThread(TCaptureWindow& captureWindow, TVideoPacketSink* videoServer, TMessageWindow logWindow,
@@ -69,6 +81,9 @@ public:
     // Frames that failed to load or encode and were not sent; frames handed to the video server.
     uint32_t FramesNotSent() const { return FFramesNotSent; }
     uint32_t FramesSent() const { return FFramesSent; }
+    // The device is lost and the viewers get the "No signal" card.
+    bool SignalLost() const { return FLost; }
+    uint32_t NoSignalFrames() const { return FNoSignalFrames; }
 
     static bool FrameCallback(TCaptureWindow* window, TVideoHdr* header);
     static bool ErrorCallback(TCaptureWindow* window, int errorNumber, const char* text);
@@ -77,14 +92,21 @@ public:
     void ProcessFrame(const TVideoHdr& header);
     void DrawOverlay();
     void SendFrame();
+    // Main thread: one "No signal" card in place of a frame.
+    void SendNoSignal();
 
     bool PostLogEntry(uint8_t level, uint8_t message, const std::string& detail, const std::string& values,
                       TDateTime time);
 
 private:
     void Execute();
+    // One pass of the grab loop while the device is lost: the card when due, a reconnect when due, and
+    // a grab while a device is connected. True when the device delivered a frame again.
+    bool ServeLoss();
     bool LogRequest(uint8_t message, bool ok);
     void FrameNotSent(const std::string& reason);
+    // Main thread: overlay, encode and send the frame in FrameBitmap.
+    void FinishFrame();
 
     TCaptureWindow& CaptureWindow;
     TVideoPacketSink* VideoServer;
@@ -100,6 +122,18 @@ private:
     std::unique_ptr<TJpegConverter> Converter;
     std::unique_ptr<TMemoryStream> JpegStream;
     TOverlayPainter FOverlay;
+
+    TBitmap FNoSignalCard;
+
+    // Set by the error callback during a grab, read by this thread after the grab returned.
+    std::atomic<int> FGrabError{0};
+    std::string FGrabErrorText;
+    std::atomic<bool> FLost{false};
+    std::atomic<uint32_t> FNoSignalFrames{0};
+    std::chrono::steady_clock::time_point FLostSince;
+    std::chrono::steady_clock::time_point FNextCard;
+    std::chrono::steady_clock::time_point FNextRetry;
+    int FRetryMs = kFirstRetryMs;
 
     uint32_t FFramesNotSent = 0;
     uint32_t FFramesSent = 0;

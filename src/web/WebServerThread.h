@@ -3,6 +3,7 @@
 #include "log/LogPost.h"
 #include "platform/net/ThreadedServer.h"
 #include "platform/shell/UniqueFd.h"
+#include "web/LiveResource.h"
 #include "web/WebRequest.h"
 #include "web/WebResponse.h"
 
@@ -34,6 +35,9 @@ public:
 
     // Where log entries go; set before the thread starts.
     TMessageWindow LogWindow = nullptr;
+    // Takes the connection of a request for a live resource; none serves those names from the home
+    // directory like any other. Set before the thread starts.
+    TLiveHandOver LiveHandOver;
 
 protected:
     void Execute() override;
@@ -53,6 +57,7 @@ private:
     bool WriteAll(std::string_view data);
     void SendResponse();
     void Linger();
+    bool HandOverLive(const std::string& path);
 
     TWebConnectionLimits FLimits;
     bool FConnected = true;
@@ -67,6 +72,7 @@ private:
 // it, holding the message window for its log entries. The server starts it.
 std::unique_ptr<TServerThread> CreateWebServerThread(TUniqueFd connection, const std::string& remoteAddress,
                                                      TMessageWindow logWindow,
-                                                     const TWebConnectionLimits& limits = {});
+                                                     const TWebConnectionLimits& limits = {},
+                                                     TLiveHandOver liveHandOver = {});
 
 } // namespace sw

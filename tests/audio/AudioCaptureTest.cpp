@@ -25,6 +25,7 @@ protected:
     }
     void TearDown() override {
         FCapture.reset();
+        TestToneFaults().Replug();
         SetPrompts(nullptr);
     }
 
@@ -400,6 +401,61 @@ TEST_F(AudioCaptureTest, TestToneReachesTheSinkAtItsFrequency) {
         }
     }
     unsetenv("SW_TEST_TONE_HZ");
+}
+
+TEST_F(AudioCaptureTest, UnpluggedInputSendsSilenceAndIsOpenedAgainWhenItReturns) {
+    FConfig.Audio().SetFrameSize(400); // 100 ms per buffer at the 8-bit mono default
+    Capture().InitializeAudio();
+    ASSERT_TRUE(Capture().StartAudioCapture());
+    ASSERT_TRUE(ProcessEventsUntil([&] { return FSink.Bytes.size() >= 1600; }));
+
+    TestToneFaults().Unplug();
+    ASSERT_TRUE(ProcessEventsUntil([&] { return Capture().DeviceLost(); }));
+    const size_t lostAt = FSink.Bytes.size();
+    // Reopening fails while the device is away; silence keeps coming at the buffers' pace.
+    ASSERT_TRUE(ProcessEventsUntil([&] { return FSink.Bytes.size() >= lostAt + 2400; }));
+    EXPECT_TRUE(Capture().DeviceLost());
+    EXPECT_TRUE(std::all_of(FSink.Bytes.begin() + static_cast<std::ptrdiff_t>(lostAt), FSink.Bytes.end(),
+                            [](uint8_t code) { return code == 0xFF; }))
+        << "mu-law silence";
+
+    TestToneFaults().Replug();
+    ASSERT_TRUE(ProcessEventsUntil([&] { return !Capture().DeviceLost(); }));
+    const size_t back = FSink.Bytes.size();
+    ASSERT_TRUE(ProcessEventsUntil([&] { return FSink.Bytes.size() >= back + 1600; }));
+    EXPECT_TRUE(std::any_of(FSink.Bytes.begin() + static_cast<std::ptrdiff_t>(back), FSink.Bytes.end(),
+                            [](uint8_t code) { return code != 0xFF; }))
+        << "the tone again";
+    Capture().StopAudioCapture();
+    Flush();
+
+    EXPECT_EQ(EntriesFor(FLog, lmAudioDeviceLost).size(), 1u);
+    ASSERT_EQ(EntriesFor(FLog, lmAudioDeviceRestored).size(), 1u);
+    EXPECT_EQ(EntriesFor(FLog, lmAudioDeviceRestored)[0].Level, llInformation);
+    EXPECT_EQ(EntriesFor(FLog, lmAudioOpen).size(), 1u) << "reopening is not another Open entry";
+    for (uint8_t message : {lmAudioReset, lmAudioStop, lmAudioClose}) {
+        const std::vector<TAMLog> entries = EntriesFor(FLog, message);
+        ASSERT_EQ(entries.size(), 1u) << int(message);
+        EXPECT_EQ(entries[0].Detail, "Ok") << "Stop closes the reopened device";
+    }
+    EXPECT_TRUE(FPrompts.Messages.empty());
+}
+
+TEST_F(AudioCaptureTest, StopWhileTheInputIsGoneTouchesNoDevice) {
+    Capture().InitializeAudio();
+    ASSERT_TRUE(Capture().StartAudioCapture());
+    TestToneFaults().Unplug();
+    ASSERT_TRUE(ProcessEventsUntil([&] { return Capture().DeviceLost(); }));
+    Capture().StopAudioCapture();
+    TestToneFaults().Replug();
+    EXPECT_EQ(Capture().AudioState(), AudioReady);
+    EXPECT_EQ(Capture().WaveIn(), nullptr);
+    ProcessEventsFor(1500);
+    EXPECT_EQ(Capture().WaveIn(), nullptr) << "no reopening after Stop";
+    EXPECT_TRUE(EntriesFor(FLog, lmAudioReset).empty());
+    EXPECT_TRUE(EntriesFor(FLog, lmAudioClose).empty());
+    ASSERT_TRUE(Capture().StartAudioCapture()) << "the next broadcast opens the device as usual";
+    Capture().StopAudioCapture();
 }
 
 } // namespace

@@ -44,6 +44,25 @@ void WriteFile(const std::string& path, const std::string& content) {
     out << content;
 }
 
+std::string ReplayCorpus(const std::string& folder, size_t minimumFiles,
+                         const std::function<std::string(const uint8_t*, size_t)>& check) {
+    std::string problems;
+    size_t files = 0;
+    for (const auto& entry : std::filesystem::directory_iterator(folder)) {
+        const std::string bytes = ReadFile(entry.path().string());
+        const std::string problem = check(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size());
+        if (!problem.empty()) {
+            problems += entry.path().filename().string() + ": " + problem + "\n";
+        }
+        ++files;
+    }
+    if (files < minimumFiles) {
+        problems += folder + " holds " + std::to_string(files) + " files, fewer than " +
+                    std::to_string(minimumFiles) + "\n";
+    }
+    return problems;
+}
+
 bool FileExists(const std::string& path) {
     return std::filesystem::exists(path);
 }
@@ -83,8 +102,8 @@ std::vector<uint8_t> TLogCollector::Messages() const {
 bool TLogCollector::event(QEvent* event) {
     if (event->type() == static_cast<QEvent::Type>(WM_LOGENTRY)) {
         auto* logEvent = static_cast<TLogEntryEvent*>(event);
-        if (logEvent->Entry) {
-            Entries.push_back(*logEvent->Entry);
+        if (const TAMLog* record = logEvent->Record()) {
+            Entries.push_back(*record);
         }
         return true;
     }

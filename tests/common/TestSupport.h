@@ -4,6 +4,8 @@
 
 #include <QCoreApplication>
 #include <QObject>
+#include <cstddef>
+#include <cstdint>
 #include <functional>
 #include <string>
 #include <vector>
@@ -27,6 +29,12 @@ private:
 std::string ReadFile(const std::string& path);
 void WriteFile(const std::string& path, const std::string& content);
 bool FileExists(const std::string& path);
+
+// Runs check over every file of a fuzz corpus folder; "" from check means the input held every
+// invariant. Returns one "file: problem" line per failing file, and fails the test when the folder
+// holds fewer than minimumFiles files.
+std::string ReplayCorpus(const std::string& folder, size_t minimumFiles,
+                         const std::function<std::string(const uint8_t*, size_t)>& check);
 
 // Runs the event loop until done() is true or timeoutMs passed; returns done().
 bool ProcessEventsUntil(const std::function<bool()>& done, int timeoutMs = 15000);

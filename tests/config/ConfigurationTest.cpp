@@ -59,8 +59,8 @@ TEST_F(ConfigurationTest, DefaultsWithoutAFile) {
     EXPECT_EQ(config->Broadcast().Host(), 0);
     EXPECT_TRUE(config->Log().Information());
     EXPECT_TRUE(config->Log().MessageEnabled(51));
-    EXPECT_TRUE(config->Log().MessageEnabled(56)) << "added messages are on without a key";
-    EXPECT_FALSE(config->Log().MessageEnabled(57));
+    EXPECT_TRUE(config->Log().MessageEnabled(60)) << "added messages are on without a key";
+    EXPECT_FALSE(config->Log().MessageEnabled(61));
     EXPECT_FALSE(config->Publish().Enabled());
     EXPECT_EQ(config->Publish().Url(), "");
     EXPECT_EQ(config->Publish().VideoBitrate(), 0);
@@ -184,6 +184,42 @@ TEST_F(ConfigurationTest, PublishSectionIsAppendedAndLeavesEveryOtherByteAlone) 
         << "the command line's URL wins for the run";
     EXPECT_EQ(TIniFile(Ini()).ReadString("Publish", "Url", ""), "rtmp://server/live/key")
         << "and is never written";
+}
+
+TEST_F(ConfigurationTest, CaptureFormatKeysAreAbsentUntilSetAndAppendedAfterTheOthers) {
+    const std::string existing = "[Video]\r\nEnabled=1\r\nDevice=\r\nPort=2001\r\nBufferSize=32\r\n"
+                                 "SourceAddress=\r\nSourcePort=2001\r\n[Audio]\r\nPort=2002\r\n";
+    auto config = Load(existing);
+    EXPECT_EQ(config->Video().Width(), 0);
+    EXPECT_EQ(config->Video().FrameRate(), 0);
+    EXPECT_EQ(config->Video().PixelFormat(), "");
+    config->Video().SetEnabled(true);
+    EXPECT_EQ(ReadFile(Ini()), existing) << "a file without the keys stays byte for byte";
+
+    config->Video().BeginUpdate();
+    config->Video().SetWidth(1280);
+    config->Video().SetHeight(720);
+    config->Video().SetFrameRate(15);
+    config->Video().SetPixelFormat("YUYV");
+    config->Video().EndUpdate();
+    const std::string withFormat = "[Video]\r\nEnabled=1\r\nDevice=\r\nPort=2001\r\nBufferSize=32\r\n"
+                                   "SourceAddress=\r\nSourcePort=2001\r\nWidth=1280\r\nHeight=720\r\n"
+                                   "FrameRate=15\r\nPixelFormat=YUYV\r\n[Audio]\r\nPort=2002\r\n";
+    EXPECT_EQ(ReadFile(Ini()), withFormat);
+    auto reloaded = Load();
+    EXPECT_EQ(reloaded->Video().Width(), 1280);
+    EXPECT_EQ(reloaded->Video().Height(), 720);
+    EXPECT_EQ(reloaded->Video().FrameRate(), 15);
+    EXPECT_EQ(reloaded->Video().PixelFormat(), "YUYV");
+
+    // Cleared again, the keys leave the file.
+    reloaded->Video().BeginUpdate();
+    reloaded->Video().SetWidth(0);
+    reloaded->Video().SetHeight(0);
+    reloaded->Video().SetFrameRate(0);
+    reloaded->Video().SetPixelFormat("");
+    reloaded->Video().EndUpdate();
+    EXPECT_EQ(ReadFile(Ini()), existing);
 }
 
 TEST_F(ConfigurationTest, AddedMessageSwitchesAreStoredOnlyWhileOff) {

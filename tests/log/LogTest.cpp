@@ -174,7 +174,11 @@ TEST(LogTablesTest, AddedMessagesFollowTheOriginalNumbers) {
         EXPECT_STREQ(MessageCategoryName(n), "Publish") << int(n);
         EXPECT_STREQ(MessageText(n), publish[n - lmPublishStart]);
     }
-    EXPECT_EQ(lmPublishStop + 1, kLogMessageCount);
+    EXPECT_STREQ(MessageCategoryName(lmVideoDeviceLost), "Video");
+    EXPECT_STREQ(MessageText(lmVideoDeviceRestored), "Device restored");
+    EXPECT_STREQ(MessageCategoryName(lmAudioDeviceLost), "Audio");
+    EXPECT_STREQ(MessageText(lmAudioDeviceRestored), "Device restored");
+    EXPECT_EQ(lmAudioDeviceRestored + 1, kLogMessageCount);
 }
 
 class EventLogTest : public ::testing::Test {

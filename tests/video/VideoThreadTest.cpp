@@ -10,6 +10,7 @@
 #include <QCoreApplication>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <dirent.h>
@@ -258,6 +259,103 @@ TEST_F(VideoThreadTest, GrabErrorsAreLoggedWithTextAndNumber) {
     EXPECT_EQ(errors[0].Level, llError);
     EXPECT_EQ(errors[0].Detail, "");
     EXPECT_EQ(errors[0].Values, "Test pattern grab failure (4)");
+}
+
+// Grey levels of a packet's picture: how many pixels are the card's dark grey and how many are bright.
+struct TCardPixels {
+    int Dark = 0;
+    int Bright = 0;
+    int Total = 0;
+};
+TCardPixels CardPixelsOf(const TRecordingSink::TPacket& packet) {
+    const test::TDecodedJpeg decoded = test::DecodeJpeg(packet.Jpeg.data(), packet.Jpeg.size());
+    EXPECT_TRUE(decoded.Ok) << decoded.Error;
+    TCardPixels pixels;
+    for (int y = 0; decoded.Ok && y < decoded.Height; y += 4) {
+        for (int x = 0; x < decoded.Width; x += 4) {
+            const uint8_t* p = decoded.Pixel(x, y);
+            const int grey = (p[0] + p[1] + p[2]) / 3;
+            const int spread = std::max({p[0], p[1], p[2]}) - std::min({p[0], p[1], p[2]});
+            pixels.Dark += std::abs(grey - 0x30) < 12 && spread < 12;
+            pixels.Bright += grey > 0xB0 && spread < 24;
+            ++pixels.Total;
+        }
+    }
+    return pixels;
+}
+
+TEST_F(VideoThreadTest, AnUnpluggedDeviceGetsNoSignalCardsUntilItIsBackAtFullRate) {
+    ASSERT_TRUE(Control->StartVideo());
+    ASSERT_TRUE(WaitForPackets(5));
+    TVideoThread& thread = *Control->VideoThread();
+
+    TestPatternFaults().Unplug();
+    ASSERT_TRUE(test::ProcessEventsUntil([&] { return thread.NoSignalFrames() >= 1; }));
+    const auto firstCard = std::chrono::steady_clock::now();
+    ASSERT_TRUE(test::ProcessEventsUntil([&] { return thread.NoSignalFrames() >= 3; }));
+    EXPECT_GE(std::chrono::steady_clock::now() - firstCard, std::chrono::milliseconds(1900))
+        << "about one card a second";
+    EXPECT_TRUE(thread.SignalLost());
+    const TCardPixels card = CardPixelsOf(Sink.Packets.back());
+    EXPECT_GT(card.Dark, card.Total * 3 / 4) << "a plain dark card";
+    EXPECT_GT(card.Bright, 20) << "with its text";
+    const size_t cardsSent = thread.NoSignalFrames();
+    for (size_t i = Sink.Packets.size() - cardsSent; i < Sink.Packets.size(); ++i) {
+        EXPECT_GT(CardPixelsOf(Sink.Packets[i]).Dark, card.Total * 3 / 4)
+            << "nothing but cards, packet " << i;
+    }
+
+    TestPatternFaults().Replug();
+    ASSERT_TRUE(test::ProcessEventsUntil([&] { return !thread.SignalLost(); }));
+    const size_t back = Sink.Packets.size();
+    const uint32_t cards = thread.NoSignalFrames();
+    ASSERT_TRUE(WaitForPackets(back + 15)) << "full rate again";
+    EXPECT_EQ(thread.NoSignalFrames(), cards);
+    EXPECT_LT(CardPixelsOf(Sink.Packets.back()).Dark, CardPixelsOf(Sink.Packets.back()).Total / 2)
+        << "the test pattern's bars";
+    Control->StopVideo();
+    QCoreApplication::sendPostedEvents();
+
+    for (size_t i = 0; i < Sink.Packets.size(); ++i) {
+        ASSERT_EQ(TRecordingSink::Number(Sink.Packets[i]), i + 1) << "cards are numbered like frames";
+    }
+    const std::vector<TAMLog> lost = EntriesOf(lmVideoDeviceLost);
+    ASSERT_EQ(lost.size(), 1u);
+    EXPECT_EQ(lost[0].Level, llError);
+    EXPECT_EQ(lost[0].Values, "The test pattern device was unplugged");
+    const std::vector<TAMLog> restored = EntriesOf(lmVideoDeviceRestored);
+    ASSERT_EQ(restored.size(), 1u);
+    EXPECT_EQ(restored[0].Level, llInformation);
+    EXPECT_EQ(EntriesOf(lmVideoError).size(), 1u) << "the failed grab, once; retries stay quiet";
+}
+
+TEST_F(VideoThreadTest, ADeviceThatDeliversNothingForSecondsIsLostAndReconnectedWithItsSettings) {
+    TCaptureParms parms{};
+    ASSERT_TRUE(Control->CaptureWindow()->GetSequenceSetup(parms));
+    parms.dwRequestMicroSecPerFrame = 20000;
+    ASSERT_TRUE(Control->CaptureWindow()->SetSequenceSetup(parms));
+    ASSERT_TRUE(Control->StartVideo());
+    ASSERT_TRUE(WaitForPackets(3));
+    TVideoThread& thread = *Control->VideoThread();
+
+    TestPatternFaults().Stalled = true;
+    // By the third card the first reconnect, half a second after the loss, has run.
+    ASSERT_TRUE(test::ProcessEventsUntil([&] { return thread.NoSignalFrames() >= 3; }, 30000));
+    TestPatternFaults().Stalled = false;
+    ASSERT_TRUE(test::ProcessEventsUntil([&] { return !thread.SignalLost(); }));
+    const size_t back = Sink.Packets.size();
+    ASSERT_TRUE(WaitForPackets(back + 5));
+    TCaptureParms now{};
+    ASSERT_TRUE(Control->CaptureWindow()->GetSequenceSetup(now));
+    auto* driver = dynamic_cast<TTestPatternDriver*>(Control->CaptureWindow()->Driver());
+    ASSERT_NE(driver, nullptr);
+    EXPECT_EQ(driver->Pattern(), TTestPatternDriver::MovingBars) << "a new device, not the still bars set up";
+    EXPECT_EQ(now.dwRequestMicroSecPerFrame, 20000u) << "with the settings last written";
+    Control->StopVideo();
+    QCoreApplication::sendPostedEvents();
+    ASSERT_EQ(EntriesOf(lmVideoDeviceLost).size(), 1u);
+    EXPECT_EQ(EntriesOf(lmVideoDeviceLost)[0].Values, "No frame from the test pattern device within 200 ms");
+    EXPECT_EQ(EntriesOf(lmVideoDeviceRestored).size(), 1u);
 }
 
 TEST_F(VideoThreadTest, AFrameThatCannotBeLoadedIsNotSentAndReportedOncePerBroadcast) {

@@ -10,6 +10,7 @@
 #include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
+#include <filesystem>
 #include <linux/videodev2.h>
 #include <sys/ioctl.h>
 
@@ -39,6 +40,22 @@ std::vector<int> VideoDeviceNumbers() {
     return numbers;
 }
 
+std::string FieldText(const __u8* field, size_t size) {
+    const auto* text = reinterpret_cast<const char*>(field);
+    return std::string(text, strnlen(text, size));
+}
+
+std::string V4l2StableId(const std::string& path, const v4l2_capability& cap) {
+    std::error_code error;
+    for (const auto& link : std::filesystem::directory_iterator("/dev/v4l/by-id", error)) {
+        std::error_code same;
+        if (std::filesystem::equivalent(link.path(), path, same)) {
+            return link.path().string();
+        }
+    }
+    return "bus:" + FieldText(cap.bus_info, sizeof cap.bus_info) + "/" + FieldText(cap.card, sizeof cap.card);
+}
+
 bool ProbeV4l2(const std::string& path, TCaptureDriverEntry& entry) {
     TUniqueFd fd(::open(path.c_str(), O_RDWR | O_NONBLOCK | O_CLOEXEC));
     if (!fd) {
@@ -54,13 +71,19 @@ bool ProbeV4l2(const std::string& path, TCaptureDriverEntry& entry) {
     }
     entry.Kind = TCaptureDriverKind::V4l2;
     entry.DevicePath = path;
-    entry.Name = std::string(reinterpret_cast<const char*>(cap.card),
-                             strnlen(reinterpret_cast<const char*>(cap.card), sizeof cap.card));
-    entry.Version = std::string(reinterpret_cast<const char*>(cap.driver),
-                                strnlen(reinterpret_cast<const char*>(cap.driver), sizeof cap.driver)) +
-                    " " + std::to_string((cap.version >> 16) & 0xFF) + "." +
+    entry.Name = FieldText(cap.card, sizeof cap.card);
+    entry.StableId = V4l2StableId(path, cap);
+    entry.Version = FieldText(cap.driver, sizeof cap.driver) + " " +
+                    std::to_string((cap.version >> 16) & 0xFF) + "." +
                     std::to_string((cap.version >> 8) & 0xFF) + "." + std::to_string(cap.version & 0xFF);
     return true;
+}
+
+std::unique_ptr<TCaptureDriver> ConnectEntry(const TCaptureDriverEntry& entry, uint32_t deviceIndex) {
+    if (entry.Kind == TCaptureDriverKind::TestPattern) {
+        return TTestPatternDriver::Connect(deviceIndex);
+    }
+    return TV4l2Driver::Connect(LibV4l2Device(), entry.DevicePath, deviceIndex);
 }
 
 } // namespace
@@ -80,6 +103,7 @@ std::vector<TCaptureDriverEntry> CaptureDriverEntries() {
     pattern.Kind = TCaptureDriverKind::TestPattern;
     pattern.Name = kTestPatternName;
     pattern.Version = VersionText();
+    pattern.StableId = "builtin:test-pattern";
     entries.push_back(std::move(pattern));
     return entries;
 }
@@ -97,6 +121,13 @@ bool capGetDriverDescription(int index, std::string& name, std::string& version)
     return true;
 }
 
+std::vector<std::string> CaptureDriverFormats(const TCaptureDriverEntry& entry) {
+    if (entry.Kind == TCaptureDriverKind::TestPattern) {
+        return TTestPatternDriver(0).OfferedFormats();
+    }
+    return V4l2OfferedFormats(*LibV4l2Device(), entry.DevicePath);
+}
+
 std::unique_ptr<TCaptureDriver> ConnectCaptureDriver(uint32_t index) {
     if (index >= static_cast<uint32_t>(kCaptureDriverCount)) {
         return nullptr;
@@ -105,11 +136,27 @@ std::unique_ptr<TCaptureDriver> ConnectCaptureDriver(uint32_t index) {
     if (index >= entries.size()) {
         return nullptr;
     }
-    const TCaptureDriverEntry& entry = entries[index];
-    if (entry.Kind == TCaptureDriverKind::TestPattern) {
-        return TTestPatternDriver::Connect(index);
+    return ConnectEntry(entries[index], index);
+}
+
+std::unique_ptr<TCaptureDriver> ConnectCaptureDriverById(const std::string& stableId, uint32_t deviceIndex) {
+    if (stableId.empty()) {
+        return nullptr;
     }
-    return TV4l2Driver::Connect(LibV4l2Device(), entry.DevicePath, index);
+    for (const TCaptureDriverEntry& entry : CaptureDriverEntries()) {
+        if (entry.StableId == stableId) {
+            return ConnectEntry(entry, deviceIndex);
+        }
+    }
+    return nullptr;
+}
+
+std::string CaptureDriverStableId(uint32_t index) {
+    if (index >= static_cast<uint32_t>(kCaptureDriverCount)) {
+        return {};
+    }
+    std::vector<TCaptureDriverEntry> entries = CaptureDriverEntries();
+    return index < entries.size() ? entries[index].StableId : std::string();
 }
 
 } // namespace sw

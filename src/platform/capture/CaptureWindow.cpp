@@ -80,8 +80,44 @@ bool TCaptureWindow::DriverConnect(uint32_t index) {
         if (!driver) {
             return false;
         }
+        FLastSetup.reset();
         std::lock_guard lock(FStateLock);
         FDriver = std::move(driver);
+        FStableId = CaptureDriverStableId(index);
+        FDeviceIndex = index;
+        FErrorReported = false;
+        return true;
+    });
+}
+
+bool TCaptureWindow::DriverReconnect() {
+    std::string stableId;
+    uint32_t deviceIndex = 0;
+    {
+        std::lock_guard lock(FStateLock);
+        stableId = FStableId;
+        deviceIndex = FDeviceIndex;
+    }
+    DriverDisconnect();
+    std::shared_ptr<TCaptureDriver> driver = ConnectCaptureDriverById(stableId, deviceIndex);
+    if (!driver) {
+        return false;
+    }
+    return Invoke([&] {
+        // The returning device gets the format the settings asked for, then the sequence settings.
+        if (FLastFormat) {
+            TCaptureFormat applied;
+            driver->ApplyFormat(*FLastFormat, applied);
+        }
+        if (FLastSetup) {
+            driver->SetSetup(*FLastSetup);
+        }
+        std::lock_guard lock(FStateLock);
+        // A connect of the owner's own while the device was opened here wins.
+        if (FDriver) {
+            return false;
+        }
+        FDriver = driver;
         FErrorReported = false;
         return true;
     });
@@ -113,7 +149,13 @@ bool TCaptureWindow::GetSequenceSetup(TCaptureParms& parms) {
 }
 
 bool TCaptureWindow::SetSequenceSetup(const TCaptureParms& parms) {
-    return Invoke([&] { return FDriver && FDriver->SetSetup(parms); });
+    return Invoke([&] {
+        if (!FDriver || !FDriver->SetSetup(parms)) {
+            return false;
+        }
+        FLastSetup = parms;
+        return true;
+    });
 }
 
 uint32_t TCaptureWindow::GetVideoFormat(uint8_t* buffer, uint32_t size) {
@@ -131,6 +173,24 @@ uint32_t TCaptureWindow::GetVideoFormat(uint8_t* buffer, uint32_t size) {
 
 bool TCaptureWindow::DlgVideoFormat() {
     return Invoke([&] { return FDriver && FDriver->DialogVideoFormat(); });
+}
+
+std::vector<std::string> TCaptureWindow::OfferedFormats() {
+    return Invoke([&] { return FDriver ? FDriver->OfferedFormats() : std::vector<std::string>{}; });
+}
+
+bool TCaptureWindow::ApplyFormat(const TCaptureFormat& request, TCaptureFormat& applied) {
+    return Invoke([&] {
+        if (!FDriver) {
+            return false;
+        }
+        FLastFormat = request;
+        return FDriver->ApplyFormat(request, applied);
+    });
+}
+
+TCaptureFormat TCaptureWindow::CurrentFormat() {
+    return Invoke([&] { return FDriver ? FDriver->CurrentFormat() : TCaptureFormat{}; });
 }
 
 bool TCaptureWindow::DlgVideoSource() {
@@ -222,6 +282,13 @@ void TCaptureWindow::ReportError(const TCaptureError& error) {
     if (FErrorCallback) {
         FErrorCallback(this, error.Number, error.Text.c_str());
     }
+}
+
+bool TCaptureWindow::Call(const std::function<void()>& body) {
+    return Invoke([&] {
+        body();
+        return true;
+    });
 }
 
 void TCaptureWindow::RunOnOwner(std::function<void()> body) {

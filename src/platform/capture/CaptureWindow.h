@@ -11,8 +11,10 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
+#include <vector>
 
 namespace sw {
 
@@ -53,6 +55,11 @@ public:
     // The driver of that index of the capture driver table; an index without a driver fails.
     bool DriverConnect(uint32_t index);
     bool DriverDisconnect();
+    // Connects afresh to the device last connected, found by its stable identity wherever it is in
+    // the table now (an unplugged camera plugged in again), with the sequence settings last set. The
+    // old driver goes first, so a device that still exists is free to be opened again. The opening
+    // runs on the calling thread, not the owner's. False, and no driver, when the device is not there.
+    bool DriverReconnect();
     bool Connected() const;
     bool DriverGetCaps(TCapDriverCaps& caps);
     bool GetStatus(TCapStatus& status);
@@ -62,6 +69,10 @@ public:
     // copied, 0 on failure.
     uint32_t GetVideoFormat(uint8_t* buffer, uint32_t size);
     bool DlgVideoFormat();
+    // The driver's formats: what it offers, the nearest to a request, what it uses.
+    std::vector<std::string> OfferedFormats();
+    bool ApplyFormat(const TCaptureFormat& request, TCaptureFormat& applied);
+    TCaptureFormat CurrentFormat();
     bool DlgVideoSource();
     bool DlgVideoDisplay();
     bool DlgVideoCompression();
@@ -73,6 +84,10 @@ public:
     // Grabs one frame and calls the frame callback with it before returning. A failure reaches the error
     // callback once, until a grab succeeds again.
     bool GrabFrameNoStop();
+
+    // Runs body on the owner thread, as a request like the others (at once on the owner thread); false
+    // when the window went away first.
+    bool Call(const std::function<void()>& body);
 
     // Owner thread: runs the requests of other threads that are waiting.
     void ServeRequests();
@@ -122,6 +137,10 @@ private:
 
     mutable std::mutex FStateLock; // guards the driver pointer and the geometry for other threads
     std::shared_ptr<TCaptureDriver> FDriver;
+    std::string FStableId;
+    uint32_t FDeviceIndex = 0;
+    std::optional<TCaptureParms> FLastSetup;   // owner thread
+    std::optional<TCaptureFormat> FLastFormat; // owner thread
     TWindowRect FRect;
     bool FVisible;
 

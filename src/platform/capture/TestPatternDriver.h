@@ -15,11 +15,24 @@ struct TTestPatternFaults {
     std::atomic<bool> FailConnect{false};
     std::atomic<bool> FailStatus{false};
     std::atomic<bool> FailGrab{false};
+    // Pulled out: connected devices fail for good, as an unplugged camera's open descriptor does, and
+    // connecting fails until Replug.
+    std::atomic<bool> Unplugged{false};
+    std::atomic<uint32_t> Unplugs{0};
+    // Connected but delivering nothing: every wait for a frame times out.
+    std::atomic<bool> Stalled{false};
 
+    void Unplug() {
+        ++Unplugs;
+        Unplugged = true;
+    }
+    void Replug() { Unplugged = false; }
     void Reset() {
         FailConnect = false;
         FailStatus = false;
         FailGrab = false;
+        Unplugged = false;
+        Stalled = false;
     }
 };
 TTestPatternFaults& TestPatternFaults();
@@ -41,12 +54,18 @@ public:
     static const std::vector<std::string>& PatternNames();
 
     static constexpr uint32_t kDefaultMicroSecPerFrame = 33333;
+    static constexpr int kStallTimeoutMs = 200;
+    // Any even size within these bounds, at 1 to 60 frames per second.
+    static constexpr TSize kSmallest{160, 120};
+    static constexpr TSize kLargest{1920, 1080};
+    static constexpr uint32_t kMaxFrameRate = 60;
 
     // Nothing when connecting is made to fail.
     static std::unique_ptr<TTestPatternDriver> Connect(uint32_t deviceIndex);
     explicit TTestPatternDriver(uint32_t deviceIndex);
 
-    // False for a size or format the device does not offer.
+    // False for a size or format the device does not offer: an odd size or one outside kSmallest to
+    // kLargest, or a compression outside Compressions().
     bool SetFormat(int32_t width, int32_t height, uint32_t compression);
     void SetPattern(int pattern);
     int Pattern() const;
@@ -62,6 +81,9 @@ public:
     bool SetSetup(const TCaptureParms& parms) override;
     bool GetFormat(TBitmapInfoHeader& format) override;
     bool DialogVideoFormat() override;
+    std::vector<std::string> OfferedFormats() override;
+    bool ApplyFormat(const TCaptureFormat& request, TCaptureFormat& applied) override;
+    TCaptureFormat CurrentFormat() override;
     bool DialogVideoSource() override;
     bool DialogVideoDisplay() override;
     bool DialogVideoCompression() override;
@@ -71,7 +93,11 @@ public:
 private:
     using TClock = std::chrono::steady_clock;
 
+    // Unplugged since this device was connected.
+    bool Gone() const;
+
     uint32_t FDeviceIndex;
+    uint32_t FUnplugs;
     // Guards what WaitForFrame reads on the grabbing thread.
     mutable std::mutex FLock;
     TBitmapInfoHeader FFormat;

@@ -5,6 +5,7 @@
 #include <arpa/inet.h>
 #include <cerrno>
 #include <cstring>
+#include <fcntl.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <pthread.h>
@@ -60,6 +61,14 @@ bool TServerThread::WaitReadable(int timeoutMs) {
     }
 }
 
+TUniqueFd TServerThread::HandOverSocket() {
+    TUniqueFd copy(::fcntl(FSocket.Get(), F_DUPFD_CLOEXEC, 0));
+    if (copy) {
+        FHandedOver = true;
+    }
+    return copy;
+}
+
 void TServerThread::Run() {
     ::pthread_setname_np(::pthread_self(), "web-conn");
     try {
@@ -69,7 +78,9 @@ void TServerThread::Run() {
     }
     // The peer sees the end now; the descriptor itself is closed when the server joins this thread,
     // so a Close() running meanwhile never shuts down a number that was already reused.
-    ::shutdown(FSocket.Get(), SHUT_RDWR);
+    if (!FHandedOver) {
+        ::shutdown(FSocket.Get(), SHUT_RDWR);
+    }
     FFinished = true;
     if (FServerWake >= 0) {
         Signal(FServerWake);
@@ -113,7 +124,9 @@ void TThreadedServer::Close() {
     for (std::unique_ptr<TServerThread>& thread : threads) {
         thread->Terminate();
         // Unblocks a thread that sits in a blocking send or recv.
-        ::shutdown(thread->SocketHandle(), SHUT_RDWR);
+        if (!thread->FHandedOver) {
+            ::shutdown(thread->SocketHandle(), SHUT_RDWR);
+        }
     }
     for (std::unique_ptr<TServerThread>& thread : threads) {
         if (thread->FThread.joinable()) {

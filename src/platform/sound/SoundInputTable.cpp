@@ -54,6 +54,18 @@ void AddAlsaCaptureDevices(std::vector<TSoundInputEntry>& entries) {
     }
 }
 
+std::string IdentityOf(const TSoundInputEntry& entry) {
+    switch (entry.Kind) {
+    case TSoundInputKind::TestTone:
+        return "builtin:test-tone";
+    case TSoundInputKind::Default:
+        return "default";
+    case TSoundInputKind::Alsa:
+        break;
+    }
+    return entry.AlsaName;
+}
+
 } // namespace
 
 std::vector<TSoundInputEntry> SoundInputEntries() {
@@ -82,6 +94,24 @@ bool SoundInputEntry(int deviceId, TSoundInputEntry& entry) {
     }
     entry = entries[static_cast<size_t>(deviceId)];
     return true;
+}
+
+std::string SoundInputIdentity(int deviceId) {
+    TSoundInputEntry entry;
+    return SoundInputEntry(deviceId, entry) ? IdentityOf(entry) : std::string();
+}
+
+std::optional<int> SoundInputByIdentity(const std::string& identity) {
+    if (identity == "default") {
+        return WAVE_MAPPER;
+    }
+    const std::vector<TSoundInputEntry> entries = SoundInputEntries();
+    for (size_t i = 0; i < entries.size(); ++i) {
+        if (!identity.empty() && IdentityOf(entries[i]) == identity) {
+            return static_cast<int>(i);
+        }
+    }
+    return std::nullopt;
 }
 
 uint32_t waveInGetNumDevs() {

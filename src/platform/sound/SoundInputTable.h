@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -49,6 +50,12 @@ struct TSoundInputEntry {
 std::vector<TSoundInputEntry> SoundInputEntries();
 // The entry of a device number, WAVE_MAPPER included; false when there is none.
 bool SoundInputEntry(int deviceId, TSoundInputEntry& entry);
+
+// What names the same input after its card was reset or plugged in again, when its place in the table
+// may have changed: the ALSA card id and device, "builtin:test-tone" or "default"; "" for no device.
+std::string SoundInputIdentity(int deviceId);
+// The device number of that input now (WAVE_MAPPER for the default device); nothing when it is gone.
+std::optional<int> SoundInputByIdentity(const std::string& identity);
 
 uint32_t waveInGetNumDevs();
 uint32_t waveInGetDevCaps(int deviceId, TWaveInCaps* caps);

@@ -12,8 +12,13 @@ constexpr int64_t kNanosPerSecond = 1000000000;
 
 } // namespace
 
+TTestToneFaults& TestToneFaults() {
+    static TTestToneFaults faults;
+    return faults;
+}
+
 TTestToneSource::TTestToneSource(const TWaveFormatEx& format, int frequencyHz)
-    : FFormat(format), FFrequencyHz(frequencyHz) {}
+    : FFormat(format), FFrequencyHz(frequencyHz), FUnplugs(TestToneFaults().Unplugs) {}
 
 int16_t TTestToneSource::Sample(uint64_t frame, uint32_t rate, int frequencyHz) {
     // The phase is taken modulo one period in whole numbers, so hours of tone lose no precision.
@@ -55,6 +60,9 @@ long TTestToneSource::Read(uint8_t* data, uint32_t maxFrames) {
         if (FWakeRequested) {
             FWakeRequested = false;
             return 0;
+        }
+        if (TestToneFaults().Unplugged || TestToneFaults().Unplugs != FUnplugs) {
+            return -1;
         }
         const uint64_t due = FramesDue(TClock::now());
         if (due > FNextFrame + FFormat.nSamplesPerSec) {

@@ -2,12 +2,28 @@
 
 #include "platform/sound/ThreadedWaveIn.h"
 
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <mutex>
 
 namespace sw {
+
+// Failures a test can inject into the test tone device; process-wide, off by default.
+struct TTestToneFaults {
+    // Pulled out: open devices fail for good, as an unplugged sound card's stream does, and opening
+    // fails until Replug.
+    std::atomic<bool> Unplugged{false};
+    std::atomic<uint32_t> Unplugs{0};
+
+    void Unplug() {
+        ++Unplugs;
+        Unplugged = true;
+    }
+    void Replug() { Unplugged = false; }
+};
+TTestToneFaults& TestToneFaults();
 
 // The built-in test tone: a sine of a fixed frequency at half of full scale, the same on every
 // channel, produced at the format's rate as the clock advances. Frame n is always sin(2 pi f n / rate)
@@ -34,6 +50,7 @@ private:
 
     TWaveFormatEx FFormat;
     int FFrequencyHz;
+    uint32_t FUnplugs;
     TClock::time_point FStartTime;
     uint64_t FNextFrame = 0;
 

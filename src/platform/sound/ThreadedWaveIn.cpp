@@ -1,5 +1,7 @@
 #include "platform/sound/ThreadedWaveIn.h"
 
+#include "platform/shell/ThreadHandOff.h"
+
 #include <QCoreApplication>
 #include <algorithm>
 #include <cstring>
@@ -184,7 +186,9 @@ void TThreadedWaveIn::StopThread() {
 
 void TThreadedWaveIn::Post(uint32_t message, TWaveHdr* header) {
     if (FCallback) {
-        QCoreApplication::postEvent(FCallback, new TWaveInEvent(message, Handle(), header));
+        auto event = std::make_unique<TWaveInEvent>(message, Handle(), header);
+        HandOffToThread(event.get());
+        QCoreApplication::postEvent(FCallback, event.release());
     }
 }
 
@@ -233,6 +237,7 @@ void TThreadedWaveIn::CaptureLoop() {
         lock.lock();
         if (got < 0) {
             FSourceFailed = true;
+            Post(MM_WIM_FAILED, nullptr);
         } else if (got > 0 && FStarted) {
             Deliver(scratch.data(), static_cast<size_t>(got) * FBlockAlign);
         }

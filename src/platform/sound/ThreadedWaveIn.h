@@ -27,7 +27,7 @@ public:
 };
 
 // A sound input that fills the queued buffers in order on its own capture thread ("sound") and posts
-// one MM_WIM_DATA notification per filled buffer.
+// one MM_WIM_DATA notification per filled buffer, and MM_WIM_FAILED once when the source fails for good.
 //
 // Threads: the opening thread adds buffers and starts, stops, resets and closes; the capture thread
 // reads from the source while started and a buffer is queued, and copies into the queue under FLock.

@@ -31,7 +31,7 @@ TWaveInEvent::TWaveInEvent(uint32_t message, uint64_t handle, TWaveHdr* header)
     : QEvent(WaveInEventType(message)), Message(message), Handle(handle), Header(header) {}
 
 static_assert(kEventWaveInBase + MM_WIM_OPEN == kEventWaveInFirst &&
-              kEventWaveInBase + MM_WIM_DATA == kEventWaveInLast);
+              kEventWaveInBase + MM_WIM_FAILED == kEventWaveInLast);
 
 QEvent::Type WaveInEventType(uint32_t message) {
     return static_cast<QEvent::Type>(kEventWaveInBase + static_cast<int>(message));
@@ -108,6 +108,9 @@ uint32_t waveInOpen(std::unique_ptr<TWaveIn>* device, int deviceId, const TWaveF
     }
     std::unique_ptr<TSoundSource> source;
     if (entry.Kind == TSoundInputKind::TestTone) {
+        if (TestToneFaults().Unplugged) {
+            return MMSYSERR_NODRIVER;
+        }
         if (query) {
             return MMSYSERR_NOERROR;
         }

@@ -55,6 +55,9 @@ constexpr uint32_t CALLBACK_TYPEMASK = 0x00070000;
 constexpr uint32_t MM_WIM_OPEN = 0x3BE;
 constexpr uint32_t MM_WIM_CLOSE = 0x3BF;
 constexpr uint32_t MM_WIM_DATA = 0x3C0;
+// Not a waveform-audio message: the device failed for good (unplugged, a stream that recovery cannot
+// restart). Buffers still queued stay queued until Reset or the device's destruction.
+constexpr uint32_t MM_WIM_FAILED = 0x3C1;
 
 // A device notification; its Qt event type is WaveInEventType(Message). Handle names the device that
 // posted it, so a notification that outlives its device can be told apart from a newer device's.

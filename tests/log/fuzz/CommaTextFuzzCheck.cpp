@@ -2,22 +2,27 @@
 
 #include "log/CommaText.h"
 
-#include <vector>
-
 namespace sw::test {
 
 std::string CheckCommaTextInput(const uint8_t* data, size_t size) {
     const std::string text(reinterpret_cast<const char*>(data), size);
-    std::vector<std::string> items = FromCommaText(text);
-    size_t itemBytes = 0;
-    for (const std::string& item : items) {
-        itemBytes += item.size();
+    const std::vector<std::string> items = FromCommaText(text);
+    const std::string written = ToCommaText(items);
+    if (FromCommaText(written) != items) {
+        return "items read back from their own comma text differ";
     }
-    if (itemBytes > size || items.size() > size + 1) {
-        return "more items than the text holds";
+    if (ToCommaText(FromCommaText(written)) != written) {
+        return "comma text of read-back items is not stable";
     }
-    if (FromCommaText(ToCommaText(items)) != items) {
-        return "the items written back read differently";
+    size_t lineBytes = 0;
+    for (const std::string& line : SplitLines(text)) {
+        if (line.find_first_of("\r\n") != std::string::npos) {
+            return "a split line holds a line break";
+        }
+        lineBytes += line.size();
+    }
+    if (lineBytes > size) {
+        return "split lines hold more bytes than the text";
     }
     return {};
 }

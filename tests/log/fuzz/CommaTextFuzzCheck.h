@@ -6,8 +6,8 @@
 
 namespace sw::test {
 
-// Reads the bytes as comma text (a log line, say) and checks what the reader gives: no more than the
-// input holds, and written back and read again, the same items. "" when every invariant held.
+// Reads the bytes as comma text and as multi-line text, then writes what was read and reads it again.
+// Returns "" when every invariant held, else what broke.
 std::string CheckCommaTextInput(const uint8_t* data, size_t size);
 
 } // namespace sw::test

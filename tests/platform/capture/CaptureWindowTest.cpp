@@ -139,6 +139,46 @@ TEST_F(CaptureWindowTest, GrabFailureReachesTheErrorCallbackOncePerRun) {
     EXPECT_EQ(log.Frames, 1);
 }
 
+TEST_F(CaptureWindowTest, AnUnpluggedDeviceIsReconnectedByItsIdentityWithItsSettings) {
+    TCallbackLog log;
+    ASSERT_TRUE(Window->DriverConnect(TestPatternIndex()));
+    EXPECT_EQ(CaptureDriverStableId(TestPatternIndex()), "builtin:test-pattern");
+    EXPECT_EQ(CaptureDriverStableId(65535), "");
+    Window->SetUserData(reinterpret_cast<intptr_t>(&log));
+    Window->SetCallbackOnFrame(FrameCallback);
+    Window->SetCallbackOnError(ErrorCallback);
+    TCaptureFormat applied;
+    ASSERT_TRUE(Window->ApplyFormat(TCaptureFormat{320, 240, 0, 0}, applied));
+    TCaptureParms parms{};
+    ASSERT_TRUE(Window->GetSequenceSetup(parms));
+    parms.dwRequestMicroSecPerFrame = 50000;
+    ASSERT_TRUE(Window->SetSequenceSetup(parms));
+    ASSERT_TRUE(Window->GrabFrameNoStop());
+
+    TestPatternFaults().Unplug();
+    EXPECT_FALSE(Window->GrabFrameNoStop());
+    EXPECT_EQ(log.LastError, kCapErrDevice);
+    EXPECT_FALSE(Window->DriverReconnect()) << "not there yet";
+    EXPECT_FALSE(Window->Connected());
+    TestPatternFaults().Replug();
+    EXPECT_FALSE(Window->GrabFrameNoStop()) << "no driver until reconnected";
+    ASSERT_TRUE(Window->DriverReconnect());
+    EXPECT_TRUE(Window->GrabFrameNoStop());
+    TCaptureParms now{};
+    ASSERT_TRUE(Window->GetSequenceSetup(now));
+    EXPECT_EQ(now.dwRequestMicroSecPerFrame, 50000u);
+    EXPECT_EQ(Window->CurrentFormat().Width, 320u) << "the returning device lost the format settings";
+    EXPECT_EQ(Window->CurrentFormat().Height, 240u);
+
+    // A device plugged out and in again between two grabs: the old connection stays dead.
+    TestPatternFaults().Unplug();
+    TestPatternFaults().Replug();
+    EXPECT_FALSE(Window->GrabFrameNoStop());
+    ASSERT_TRUE(Window->DriverReconnect());
+    EXPECT_TRUE(Window->GrabFrameNoStop());
+    EXPECT_EQ(ConnectCaptureDriverById("bus:usb-0000:00:14.0-9/none", 0), nullptr);
+}
+
 // Records events that reach it, to show what a serving wait leaves in the queue.
 class TEventRecorder : public QObject {
 public:

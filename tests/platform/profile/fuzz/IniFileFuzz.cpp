@@ -4,7 +4,7 @@
 #include <cstdlib>
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    std::string problem = sw::test::CheckIniFileInput(data, size);
+    const std::string problem = sw::test::CheckIniFileInput(data, size);
     if (!problem.empty()) {
         std::fprintf(stderr, "%s\n", problem.c_str());
         std::abort();

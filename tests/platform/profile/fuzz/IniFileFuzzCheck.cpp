@@ -3,72 +3,110 @@
 #include "platform/profile/IniFile.h"
 
 #include <cctype>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
 #include <map>
-#include <utility>
+#include <unistd.h>
 
 namespace sw::test {
 
 namespace {
 
-using TValues = std::map<std::pair<std::string, std::string>, std::string>;
+// Only the first few sections are compared, so a file of thousands of headers stays quick.
+constexpr size_t kMaxSections = 16;
+const std::string kAddedKey = "zz_fuzz_added";
+const std::string kAddedValue = "added value";
 
-const std::string kMissing = "\x01missing";
-
-std::string Lower(std::string text) {
-    for (char& c : text) {
-        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    }
-    return text;
+// One scratch file per process, removed at exit.
+const std::string& ScratchFile() {
+    static const std::string path = [] {
+        char folder[] = "/tmp/sw-ini-fuzz-XXXXXX";
+        if (!::mkdtemp(folder)) {
+            std::perror("mkdtemp");
+            std::abort();
+        }
+        return std::string(folder) + "/fuzz.ini";
+    }();
+    static const bool cleanup = [] {
+        std::atexit([] {
+            std::remove(path.c_str());
+            std::remove(path.substr(0, path.rfind('/')).c_str());
+        });
+        return true;
+    }();
+    (void)cleanup;
+    return path;
 }
 
-// Every key of every section, as the settings would read it; empty when one listed key is unreadable.
-bool ReadAll(const TIniFile& file, TValues& values) {
-    for (const std::string& section : file.ReadSectionNames()) {
-        for (const std::string& key : file.ReadKeyNames(section, 1 << 20)) {
-            std::string value = file.ReadString(section, key, kMissing);
-            if (value == kMissing) {
-                return false;
-            }
-            values.try_emplace({section, key}, value);
+TIniFile Load(const std::string& bytes) {
+    {
+        std::ofstream out(ScratchFile(), std::ios::binary | std::ios::trunc);
+        out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+    }
+    return TIniFile(ScratchFile());
+}
+
+bool SameNameIgnoringCase(const std::string& a, const std::string& b) {
+    if (a.size() != b.size()) {
+        return false;
+    }
+    for (size_t i = 0; i < a.size(); ++i) {
+        if (std::tolower(static_cast<unsigned char>(a[i])) !=
+            std::tolower(static_cast<unsigned char>(b[i]))) {
+            return false;
         }
     }
     return true;
 }
 
+using TValues = std::map<std::pair<size_t, std::string>, std::string>;
+
+// The value every key of the first sections reads as, by section position and key name.
+TValues ValuesOf(const TIniFile& file, const std::vector<std::string>& sections) {
+    TValues values;
+    for (size_t s = 0; s < sections.size() && s < kMaxSections; ++s) {
+        for (const std::string& key : file.ReadKeyNames(sections[s])) {
+            values[{s, key}] = file.ReadString(sections[s], key, "\x01missing");
+        }
+    }
+    return values;
+}
+
 } // namespace
 
 std::string CheckIniFileInput(const uint8_t* data, size_t size) {
-    const TIniFile file("fuzz.ini", std::string_view(reinterpret_cast<const char*>(data), size));
-    TValues values;
-    if (!ReadAll(file, values)) {
-        return "a listed key does not read";
+    const TIniFile original = Load(std::string(reinterpret_cast<const char*>(data), size));
+    const std::vector<std::string> sections = original.ReadSectionNames();
+    const TValues before = ValuesOf(original, sections);
+    for (const std::string& section : sections) {
+        (void)original.ReadInteger(section, "Port", 0);
+        (void)original.SectionExists(section);
     }
-    // The text may lose a CR that ends a line of a file written with LF alone; the values never change.
-    TIniFile again("fuzz.ini", file.Text());
-    if (again.ReadSectionNames() != file.ReadSectionNames()) {
-        return "the written text has other sections";
+
+    TIniFile rewritten = Load(original.Text());
+    if (rewritten.ReadSectionNames() != sections) {
+        return "sections differ after writing the file back unchanged";
     }
-    TValues againValues;
-    if (!ReadAll(again, againValues) || againValues != values) {
-        return "the written text gives other values";
+    if (ValuesOf(rewritten, sections) != before) {
+        return "values differ after writing the file back unchanged";
     }
-    // A name holding a line break cannot be written to; any other section can.
-    std::string section = values.empty() ? "Fuzz" : values.begin()->first.first;
-    if (!again.WriteString(section, "FuzzKey", "written")) {
-        section = "Fuzz";
-        if (!again.WriteString(section, "FuzzKey", "written")) {
-            return "a plain key could not be written";
+
+    std::vector<bool> written;
+    for (size_t s = 0; s < sections.size() && s < kMaxSections; ++s) {
+        // Refused for names that could break the file (an empty one, or one holding a CR).
+        written.push_back(rewritten.WriteString(sections[s], kAddedKey, kAddedValue));
+    }
+    const TIniFile added = Load(rewritten.Text());
+    for (size_t s = 0; s < written.size(); ++s) {
+        if (written[s] && added.ReadString(sections[s], kAddedKey, "") != kAddedValue) {
+            return "an added key reads back as another value";
         }
     }
-    TIniFile written("fuzz.ini", again.Text());
-    if (written.ReadString(section, "FuzzKey", kMissing) != "written") {
-        return "the written key does not read back";
-    }
-    for (const auto& [where, value] : values) {
-        bool same = written.ReadString(where.first, where.second, kMissing) == value;
-        bool replaced = Lower(where.second) == "fuzzkey" && Lower(where.first) == Lower(section);
-        if (!same && !replaced) {
-            return "writing one key changed another";
+    for (const auto& [where, value] : before) {
+        if (!SameNameIgnoringCase(where.second, kAddedKey) &&
+            added.ReadString(sections[where.first], where.second, "\x01missing") != value) {
+            return "adding a key changed another key's value";
         }
     }
     return {};

@@ -6,8 +6,8 @@
 
 namespace sw::test {
 
-// Reads the bytes as an INI file and checks it: every listed key reads back, the text it would write
-// reads the same, and a written key reads back without changing any other. "" when all held.
+// Reads the bytes as an INI file, writes the text back and reads it again, then adds a key to each
+// section. Returns "" when every invariant held, else what broke.
 std::string CheckIniFileInput(const uint8_t* data, size_t size);
 
 } // namespace sw::test

@@ -115,10 +115,12 @@ TEST_F(ViewerHeadlessTest, AViewerIsLoggedAndAHandBlockedAddressStaysBlockedAcro
 // The viewer page once told visitors a command that the client rejected.
 TEST_F(ViewerHeadlessTest, TheCommandTheViewerPageShowsWatchesTheBroadcast) {
     const std::string page = test::ReadFile(std::string(SW_SOURCE_DIR) + "/www/index.htm");
-    const size_t begin = page.find("<pre>streamwright-client ");
-    ASSERT_NE(begin, std::string::npos);
+    const size_t pre = page.find("<pre id=\"client-command\">");
+    ASSERT_NE(pre, std::string::npos);
+    const size_t begin = page.find('>', pre) + 1;
     const size_t end = page.find("</pre>", begin);
-    std::string command = page.substr(begin + 5, end - begin - 5);
+    std::string command = page.substr(begin, end - begin);
+    ASSERT_TRUE(command.starts_with("streamwright-client ")) << command;
     for (auto [placeholder, value] :
          {std::pair<std::string, std::string>{"VPORT", "VIDEO"}, {"APORT", "AUDIO"}}) {
         size_t at = command.find(placeholder);

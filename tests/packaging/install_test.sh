@@ -114,7 +114,7 @@ home=$tmp/home1
 mkuserdir "$home"
 run_until_files "$p/bin/streamwright"
 [ -s "$home/.config/streamwright/streamwright.ini" ] || fail "settings not in XDG_CONFIG_HOME"
-grep -q ",57,\"settings $home/.config/" "$home/.local/state/streamwright/streamwright.log" ||
+grep -q ",61,\"settings $home/.config/" "$home/.local/state/streamwright/streamwright.log" ||
   fail "log not in XDG_STATE_HOME"
 cmp -s "$home/.local/share/streamwright/www/index.htm" "$p/share/streamwright/www/index.htm" ||
   fail "web home not seeded from the installed content"
@@ -136,7 +136,7 @@ home=$tmp/home3
 mkuserdir "$home" "$tmp/portable"
 cp "$p/bin/streamwright" "$tmp/portable/"
 run_until_files "$tmp/portable/streamwright"
-[ -s "$tmp/portable/streamwright.ini" ] && grep -q ",57,\"settings $tmp/portable/" "$tmp/portable/streamwright.log" ||
+[ -s "$tmp/portable/streamwright.ini" ] && grep -q ",61,\"settings $tmp/portable/" "$tmp/portable/streamwright.log" ||
   fail "a writable executable folder was not used"
 [ ! -e "$home/.config" ] && [ ! -e "$home/.local" ] || fail "a portable run wrote into the home folder"
 echo "install tree, validators and folders: ok"

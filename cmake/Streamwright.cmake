@@ -1,6 +1,9 @@
 # Shared helpers for the project's targets.
 
-set(SW_WARNINGS -Wall -Wextra -Wshadow -Werror)
+set(SW_WARNINGS -Wall -Wextra -Wshadow)
+if(SW_WERROR)
+    list(APPEND SW_WARNINGS -Werror)
+endif()
 set(SW_QT_DEFINES QT_NO_KEYWORDS QT_NO_CAST_FROM_ASCII)
 
 # sw_library(<name> SOURCES ... [DEPS ...]) builds one static library of src/.

@@ -41,29 +41,6 @@ struct TOptions {
     bool CostOnly = false; // only the 1 and 50 viewer phases
 };
 
-// utime + stime of a process or one of its threads, in seconds.
-double CpuSeconds(const std::string& statPath) {
-    std::ifstream in(statPath);
-    std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    const size_t close = text.rfind(')');
-    if (close == std::string::npos) {
-        return NAN;
-    }
-    std::istringstream fields(text.substr(close + 2));
-    std::string field;
-    unsigned long long utime = 0;
-    unsigned long long stime = 0;
-    // Fields 3 to 13 precede utime (14) and stime (15).
-    for (int i = 3; i <= 15 && fields >> field; ++i) {
-        if (i == 14) {
-            utime = std::stoull(field);
-        } else if (i == 15) {
-            stime = std::stoull(field);
-        }
-    }
-    return static_cast<double>(utime + stime) / static_cast<double>(::sysconf(_SC_CLK_TCK));
-}
-
 struct TViewer {
     int Fd = -1;
     TPacketReader Reader;
@@ -99,35 +76,24 @@ TPhaseResult RunPhase(int port, pid_t server, int readers, int idle, double seco
     std::atomic<bool> reset{false};
     std::atomic<bool> stop{false};
     std::atomic<bool> resetDone{false};
+    std::vector<int> fds;
+    for (const TViewer& viewer : viewers) {
+        fds.push_back(viewer.Fd);
+    }
     std::thread reader([&] {
-        const int epoll = ::epoll_create1(EPOLL_CLOEXEC);
-        for (size_t i = 0; i < viewers.size(); ++i) {
-            epoll_event event{};
-            event.events = EPOLLIN;
-            event.data.u64 = i;
-            ::epoll_ctl(epoll, EPOLL_CTL_ADD, viewers[i].Fd, &event);
-        }
-        std::vector<uint8_t> buffer(256 * 1024);
-        epoll_event events[64];
-        while (!stop) {
-            if (reset.exchange(false)) {
-                for (TViewer& viewer : viewers) {
-                    viewer.Reader.ResetStats();
+        ReadSockets(
+            fds, stop,
+            [&] {
+                if (reset.exchange(false)) {
+                    for (TViewer& viewer : viewers) {
+                        viewer.Reader.ResetStats();
+                    }
+                    resetDone = true;
                 }
-                resetDone = true;
-            }
-            const int n = ::epoll_wait(epoll, events, 64, 50);
-            const TClock::time_point now = TClock::now();
-            for (int e = 0; e < n; ++e) {
-                TViewer& viewer = viewers[events[e].data.u64];
-                const ssize_t got = ::recv(viewer.Fd, buffer.data(), buffer.size(), MSG_DONTWAIT);
-                if (got > 0) {
-                    viewer.Reader.Feed(buffer.data(), static_cast<size_t>(got), now,
-                                       [](uint32_t, TClock::time_point) {});
-                }
-            }
-        }
-        ::close(epoll);
+            },
+            [&](size_t index, const uint8_t* data, size_t size) {
+                viewers[index].Reader.Feed(data, size, TClock::now(), [](uint32_t, TClock::time_point) {});
+            });
     });
     // Everybody connected and receiving before the measurement starts.
     std::this_thread::sleep_for(std::chrono::seconds(2));
@@ -242,16 +208,7 @@ int main(int argc, char** argv) {
                        << "\r\n[Audio]\r\nEnabled=0\r\nPort=" << audioPort
                        << "\r\n[Web]\r\nEnabled=0\r\n[Text]\r\nFormat=3\r\n[Log]\r\n20="
                        << (options.LogWrites ? 1 : 0) << "\r\n";
-    const pid_t server = ::fork();
-    if (server == 0) {
-        // Every log entry goes to standard error, as when the program runs headless with its output kept.
-        const int out = ::open((dir + "/server.err").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        ::dup2(out, 1);
-        ::dup2(out, 2);
-        ::execl(options.Program.c_str(), options.Program.c_str(), "--headless", "--start", "--ini",
-                ini.c_str(), static_cast<char*>(nullptr));
-        std::_Exit(127);
-    }
+    const pid_t server = StartHeadless(options.Program, ini, dir + "/server.err");
     bool up = false;
     for (int i = 0; i < 200 && !up; ++i) {
         std::this_thread::sleep_for(std::chrono::milliseconds(100));

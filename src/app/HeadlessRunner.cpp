@@ -1,12 +1,14 @@
 #include "app/HeadlessRunner.h"
 
+#include "config/Configuration.h"
 #include "engine/BroadcastController.h"
 #include "engine/DataModuleMain.h"
 #include "log/LogFormat.h"
+#include "platform/profile/IniFile.h"
+#include "platform/shell/ConsoleWriter.h"
 
 #include <QCoreApplication>
 #include <csignal>
-#include <cstdio>
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -28,10 +30,8 @@ extern "C" void HandleSignal(int signal) {
 THeadlessRunner::THeadlessRunner(TDataModuleMain& engine, TBroadcastController& controller,
                                  bool startBroadcast)
     : FEngine(engine), FController(controller), FStartBroadcast(startBroadcast) {
-    connect(&FEngine, &TDataModuleMain::LogRecorded, this, [](const TAMLog& entry) {
-        std::fprintf(stderr, "%s\n", FormatConsoleLine(entry).c_str());
-        std::fflush(stderr);
-    });
+    connect(&FEngine, &TDataModuleMain::LogRecorded, this,
+            [](const TAMLog& entry) { WriteConsoleLine(FormatConsoleLine(entry)); });
     connect(&FController, &TBroadcastController::InitializedDevices, this,
             [this] { OnDevicesInitialized(); });
 }
@@ -69,24 +69,57 @@ void THeadlessRunner::OnDevicesInitialized() {
     }
     std::string reason;
     if (!FController.CanStart(&reason)) {
-        std::fprintf(stderr, "Cannot start: %s\n", reason.c_str());
+        WriteConsoleLine("Cannot start: " + reason);
+        for (const std::string& hint : DeviceHints()) {
+            WriteConsoleLine(hint);
+        }
         Quit(1);
         return;
     }
+    if (ConfigurationExists() && !Configuration().Video().Enabled() && !Configuration().Audio().Enabled()) {
+        WriteConsoleLine("video and audio are both disabled: nothing will be sent; see --help");
+    }
     if (!FController.Start()) {
         FEngine.FlushLog();
-        std::fprintf(stderr, "Start failed; see the log entries above\n");
+        WriteConsoleLine("Start failed; see the log entries above");
         Quit(1);
         return;
     }
     // The ports actually taken, for whoever configured 0 (the operating system's choice).
-    std::fprintf(stderr, "Listening: video port %d, audio port %d", FEngine.ServerSocketVideo.LocalPort(),
-                 FEngine.ServerSocketAudio.LocalPort());
+    std::string listening = "Listening: video port " + std::to_string(FEngine.ServerSocketVideo.LocalPort()) +
+                            ", audio port " + std::to_string(FEngine.ServerSocketAudio.LocalPort());
     if (FEngine.ServerSocketWeb.Active()) {
-        std::fprintf(stderr, ", web port %d", FEngine.ServerSocketWeb.LocalPort());
+        listening += ", web port " + std::to_string(FEngine.ServerSocketWeb.LocalPort());
     }
-    std::fprintf(stderr, "\n");
-    std::fflush(stderr);
+    WriteConsoleLine(listening);
+}
+
+std::vector<std::string> DeviceHints() {
+    std::vector<std::string> hints;
+    if (!ConfigurationExists()) {
+        return hints;
+    }
+    TConfiguration& config = Configuration();
+    // The stored name: the section in memory only knows that it matched nothing.
+    const TIniFile file(config.FileName());
+    const std::pair<const char*, TDeviceConfiguration*> sections[] = {{"Video", &config.Video()},
+                                                                      {"Audio", &config.Audio()}};
+    for (const auto& [name, section] : sections) {
+        if (!section->Enabled() || section->Device() >= 0) {
+            continue;
+        }
+        std::string stored = file.ReadString(name, "Device", "");
+        std::string hint = stored.empty()
+                               ? std::string("[") + name + "] Device is not set"
+                               : std::string("[") + name + "] Device=" + stored + " matches no device";
+        hint += "; the devices are:";
+        std::vector<std::string> devices = section->DeviceNameList();
+        for (size_t i = 0; i < devices.size(); ++i) {
+            hint += (i ? ", \"" : " \"") + devices[i] + "\"";
+        }
+        hints.push_back(hint + (devices.empty() ? " none" : ""));
+    }
+    return hints;
 }
 
 void THeadlessRunner::OnSignal() {

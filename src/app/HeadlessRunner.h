@@ -6,11 +6,16 @@
 #include <QSocketNotifier>
 #include <memory>
 #include <string>
+#include <vector>
 
 namespace sw {
 
 class TDataModuleMain;
 class TBroadcastController;
+
+// For each enabled video or audio section without a device: the stored "Device" and the devices there
+// are, one line each.
+std::vector<std::string> DeviceHints();
 
 // The program without windows: the same start-up order and broadcast state as the main window,
 // message boxes and every recorded log entry on standard error, dialogs cancelled.

@@ -110,6 +110,10 @@ void TVideoConfiguration::Load() {
         SetBufferSize(file.ReadInteger(kVideo, "BufferSize", 32));
         SetSourceAddress(file.ReadString(kVideo, "SourceAddress", ""));
         SetSourcePort(file.ReadInteger(kVideo, "SourcePort", 2001));
+        SetWidth(file.ReadInteger(kVideo, "Width", 0));
+        SetHeight(file.ReadInteger(kVideo, "Height", 0));
+        SetFrameRate(file.ReadInteger(kVideo, "FrameRate", 0));
+        SetPixelFormat(file.ReadString(kVideo, "PixelFormat", ""));
     });
 }
 
@@ -121,6 +125,17 @@ void TVideoConfiguration::Save() {
         file.WriteInteger(kVideo, "BufferSize", BufferSize());
         file.WriteString(kVideo, "SourceAddress", SourceAddress());
         file.WriteInteger(kVideo, "SourcePort", SourcePort());
+        auto optionalKey = [&](const char* key, const std::string& value) {
+            if (value.empty() || value == "0") {
+                file.DeleteKey(kVideo, key);
+            } else {
+                file.WriteString(kVideo, key, value);
+            }
+        };
+        optionalKey("Width", std::to_string(Width()));
+        optionalKey("Height", std::to_string(Height()));
+        optionalKey("FrameRate", std::to_string(FrameRate()));
+        optionalKey("PixelFormat", PixelFormat());
     });
 }
 
@@ -181,12 +196,16 @@ void TAudioConfiguration::Save() {
     });
 }
 
+std::string TWebConfiguration::DefaultPath() const {
+    return FDefaultPath.empty() ? ExtractFilePath(ExecutablePath()) : FDefaultPath;
+}
+
 void TWebConfiguration::Load() {
     WithFile([&](TIniFile& file) {
         SetEnabled(file.ReadBool(kWeb, "Enabled", false));
         SetHost(file.ReadInteger(kWeb, "Host", 0));
         SetHostAddress(file.ReadString(kWeb, "HostAddress", ""));
-        SetPath(file.ReadString(kWeb, "Path", ExtractFilePath(ExecutablePath())));
+        SetPath(file.ReadString(kWeb, "Path", DefaultPath()));
         SetPage(file.ReadString(kWeb, "Page", "/index.htm"));
         SetPort(file.ReadInteger(kWeb, "Port", 80));
         SetSourceAddress(file.ReadString(kWeb, "SourceAddress", ""));
@@ -242,6 +261,7 @@ void TBroadcastConfiguration::Load() {
     WithFile([&](TIniFile& file) {
         SetHost(file.ReadInteger(kBroadcast, "Host", 0));
         SetHostAddress(file.ReadString(kBroadcast, "HostAddress", ""));
+        SetListenAddress(file.ReadString(kBroadcast, "ListenAddress", ""));
     });
 }
 
@@ -249,7 +269,27 @@ void TBroadcastConfiguration::Save() {
     SaveWith([&](TIniFile& file) {
         file.WriteInteger(kBroadcast, "Host", Host());
         file.WriteString(kBroadcast, "HostAddress", HostAddress());
+        if (ListenAddress().empty()) {
+            file.DeleteKey(kBroadcast, "ListenAddress");
+        } else {
+            file.WriteString(kBroadcast, "ListenAddress", ListenAddress());
+        }
     });
+}
+
+std::string TBroadcastConfiguration::RunListenAddress() const {
+    std::lock_guard lock(FLock);
+    return FRunListenAddress;
+}
+
+void TBroadcastConfiguration::SetRunListenAddress(const std::string& value) {
+    std::lock_guard lock(FLock);
+    FRunListenAddress = value;
+}
+
+std::string TBroadcastConfiguration::EffectiveListenAddress() const {
+    std::string address = RunListenAddress();
+    return address.empty() ? ListenAddress() : address;
 }
 
 void TLogConfiguration::Load() {
@@ -406,6 +446,23 @@ std::string ChangeFileExt(const std::string& path, const std::string& extension)
         return path.substr(0, dot) + extension;
     }
     return path + extension;
+}
+
+std::string ViewerPageFileName(const std::string& path, const std::string& page) {
+    std::string folder = path;
+    if (!folder.empty() && (folder.back() == '/' || folder.back() == '\\')) {
+        folder.pop_back();
+    }
+    std::string name = page;
+    for (char& c : name) {
+        if (c == '\\') {
+            c = '/';
+        }
+    }
+    if (name.empty() || name.front() != '/') {
+        name.insert(name.begin(), '/');
+    }
+    return folder + name;
 }
 
 std::string ExecutablePath() {

@@ -60,6 +60,18 @@ public:
     void SetBufferSize(int32_t value) { SetInteger(3, value); }
     std::string SourceAddress() const { return GetString(0); }
     void SetSourceAddress(const std::string& value) { SetString(0, value); }
+
+    // The capture format asked for when the device is initialised; 0 (or empty) leaves that part as
+    // the device has it. Each key is in the file only while it is set, so older files stay as they are.
+    int32_t Width() const { return GetInteger(4); }
+    void SetWidth(int32_t value) { SetInteger(4, value); }
+    int32_t Height() const { return GetInteger(5); }
+    void SetHeight(int32_t value) { SetInteger(5, value); }
+    int32_t FrameRate() const { return GetInteger(6); }
+    void SetFrameRate(int32_t value) { SetInteger(6, value); }
+    // A four-character code such as "YUYV", for cameras that offer several.
+    std::string PixelFormat() const { return GetString(1); }
+    void SetPixelFormat(const std::string& value) { SetString(1, value); }
 };
 
 class TAudioConfiguration : public TDeviceConfiguration {
@@ -114,6 +126,13 @@ public:
     void SetHostAddress(const std::string& value) { SetString(2, value); }
     std::string SourceAddress() const { return GetString(3); }
     void SetSourceAddress(const std::string& value) { SetString(3, value); }
+
+    // What Load takes for a missing "Path": the executable's folder unless start-up chose another.
+    std::string DefaultPath() const;
+    void SetDefaultPath(const std::string& value) { FDefaultPath = value; }
+
+private:
+    std::string FDefaultPath;
 };
 
 class TTextConfiguration : public TCustomConfiguration {
@@ -152,6 +171,18 @@ public:
     void SetHost(int32_t value) { SetInteger(0, value); }
     std::string HostAddress() const { return GetString(0); }
     void SetHostAddress(const std::string& value) { SetString(0, value); }
+    // Address (IPv4, IPv6 or host name) the video, audio and web servers listen on; empty for every
+    // IPv4 interface. Written only once set, so older settings files stay as they were.
+    std::string ListenAddress() const { return GetString(1); }
+    void SetListenAddress(const std::string& value) { SetString(1, value); }
+
+    // --listen: this run only, never saved; wins over ListenAddress.
+    std::string RunListenAddress() const;
+    void SetRunListenAddress(const std::string& value);
+    std::string EffectiveListenAddress() const;
+
+private:
+    std::string FRunListenAddress;
 };
 
 class TLogConfiguration : public TCustomConfiguration {
@@ -160,7 +191,7 @@ public:
     // kAllMessageSwitches) are kept in the file only while they are off, so that a settings file stays
     // byte for byte as it was unless the operator turns one of them off.
     static constexpr int kMessageSwitches = 52;
-    static constexpr int kAllMessageSwitches = 61;
+    static constexpr int kAllMessageSwitches = 62;
 
     using TCustomConfiguration::TCustomConfiguration;
     void Load() override;
@@ -274,6 +305,9 @@ private:
 // A path with its extension replaced (".ini", ".log"): the text after the last "." is replaced when that "."
 // follows the last "/"; otherwise appended.
 std::string ChangeFileExt(const std::string& path, const std::string& extension);
+// The viewer page's file from "Web" "Path" and "Page": the path without its trailing separator, then
+// the page with a separator in front when it has none; a backslash in the page counts as a separator.
+std::string ViewerPageFileName(const std::string& path, const std::string& page);
 // Full path of the running executable.
 std::string ExecutablePath();
 // Folder of a path, with its trailing separator.

@@ -5,11 +5,14 @@
 #include "engine/DataModuleMain.h"
 #include "engine/EngineApplication.h"
 #include "log/LogPost.h"
+#include "platform/shell/ConsoleWriter.h"
 #include "platform/shell/OperatorPrompts.h"
 #include "platform/shell/ThreadHandOff.h"
 
 #include <cstdio>
 #include <exception>
+#include <string_view>
+#include <utility>
 
 namespace sw {
 
@@ -17,7 +20,7 @@ void ReportUnhandledException(const std::string& message) {
     if (DataModuleMainExists()) {
         DataModuleMain().ApplicationEventsException(message);
     } else {
-        std::fprintf(stderr, "Exception: %s\n", message.c_str());
+        WriteConsoleLine("Exception: " + message);
     }
 }
 
@@ -359,16 +362,27 @@ bool TBroadcastController::ChooseAudioDevice(int index) {
 
 bool TBroadcastController::Start() {
     TConfiguration& config = Configuration();
+    // Such a port is logged as in use like any other that cannot be taken; only the operator's
+    // console is told why.
+    for (auto [section, port] : {std::pair<const char*, int32_t>{"Video", config.Video().Port()},
+                                 {"Audio", config.Audio().Port()},
+                                 {"Web", config.Web().Port()}}) {
+        if ((port < 0 || port > 65535) && (std::string_view(section) != "Web" || config.Web().Enabled())) {
+            WriteConsoleLine(std::string("[") + section + "] Port=" + std::to_string(port) +
+                             " is no port number: use 1 to 65535 (0 lets the system choose)");
+        }
+    }
+    const std::string listen = config.Broadcast().EffectiveListenAddress();
     bool inUse = false;
-    if (TDataModuleMain::PortInUse(config.Video().Port())) {
+    if (TDataModuleMain::PortInUse(config.Video().Port(), listen)) {
         FEngine.Log(llError, lmVideoPortInUse, Now(), "");
         inUse = true;
     }
-    if (TDataModuleMain::PortInUse(config.Audio().Port())) {
+    if (TDataModuleMain::PortInUse(config.Audio().Port(), listen)) {
         FEngine.Log(llError, lmAudioPortInUse, Now(), "");
         inUse = true;
     }
-    if (config.Web().Enabled() && TDataModuleMain::PortInUse(config.Web().Port())) {
+    if (config.Web().Enabled() && TDataModuleMain::PortInUse(config.Web().Port(), listen)) {
         FEngine.Log(llError, lmWebPortInUse, Now(), "");
         inUse = true;
     }

@@ -99,7 +99,7 @@ void TDataModuleMain::WriteLogEntry(const TAMLog& entry) {
     }
     if (entry.Message == lmStop) {
         SaveLog();
-    } else if (!FLogFlush.isActive()) {
+    } else if (FLog.Unsaved() && !FLogFlush.isActive()) {
         FLogFlush.start();
     }
     Q_EMIT LogRecorded(entry);
@@ -129,11 +129,13 @@ void TDataModuleMain::FlushLog() {
     }
     if (FLog.Unsaved()) {
         SaveLog();
+    } else {
+        FLog.WaitWritten();
     }
 }
 
-bool TDataModuleMain::PortInUse(int port) {
-    return sw::PortInUse(port);
+bool TDataModuleMain::PortInUse(int port, const std::string& address) {
+    return sw::PortInUse(port, address);
 }
 
 void TDataModuleMain::StartServers() {
@@ -141,6 +143,15 @@ void TDataModuleMain::StartServers() {
     ServerSocketVideo.Port = config.Video().Port();
     ServerSocketAudio.Port = config.Audio().Port();
     ServerSocketWeb.Port = config.Web().Port();
+    // Left alone while never set, so whoever drives the engine directly may pick its own address;
+    // once taken from the settings it follows them, back to every interface when cleared.
+    const std::string listen = config.Broadcast().EffectiveListenAddress();
+    if (!listen.empty() || FListenFromSettings) {
+        ServerSocketVideo.BindAddress = listen;
+        ServerSocketAudio.BindAddress = listen;
+        ServerSocketWeb.BindAddress = listen;
+        FListenFromSettings = !listen.empty();
+    }
     ServerSocketWeb.OnGetThread = [this](TUniqueFd socket, const std::string& address) {
         return ServerSocketWebGetThread(std::move(socket), address);
     };
@@ -155,6 +166,7 @@ void TDataModuleMain::StopServers() {
     ServerSocketVideo.Close();
     ServerSocketAudio.Close();
     ServerSocketWeb.Close();
+    LiveStreams.Close();
     if (ClientsExists()) {
         Clients().ResetAll();
     }
@@ -169,7 +181,8 @@ std::unique_ptr<TServerThread> TDataModuleMain::ServerSocketWebGetThread(TUnique
     if (WebThreadFactory) {
         return WebThreadFactory(std::move(socket), remoteAddress);
     }
-    return CreateWebServerThread(std::move(socket), remoteAddress, MessageWindow());
+    return CreateWebServerThread(std::move(socket), remoteAddress, MessageWindow(), {},
+                                 LiveStreams.HandOver());
 }
 
 void TDataModuleMain::ApplicationEventsException(const std::string& message) {

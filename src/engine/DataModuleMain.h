@@ -1,5 +1,6 @@
 #pragma once
 
+#include "engine/LiveStreams.h"
 #include "engine/ViewerSend.h"
 #include "log/EventLog.h"
 #include "log/LogPost.h"
@@ -37,15 +38,17 @@ namespace sw {
 //   device's close joins it.
 // - "web-accept" calls ServerSocketWebGetThread for each connection, and each "web-conn" serves one
 //   connection, reading the settings under their lock and posting one log record per request;
-//   StopServers joins every web thread before it returns.
+//   StopServers joins every web thread before it returns. A request for a live resource hands its
+//   connection (a descriptor of its own) to LiveStreams in a posted event and the thread ends; from
+//   then on the main thread serves it like a port viewer, and StopServers closes it.
 // - "publish" (TPublisher, owned by the broadcast controller) takes the video thread's overlaid
 //   frames and the sound buffers from TPublishQueue (a newest-wins mailbox and a bounded queue that
 //   the main thread fills without waiting), encodes, sends and reconnects; its encoder's worker
 //   threads carry the same name. Its network calls give up when Stop asks, which joins it after the
 //   capture has stopped and before the servers close; it posts log records only.
-// - "log-writer" (TLogFileWriter) writes snapshots of the shared log lines to the file; the main
-//   thread hands it a snapshot under its lock and never waits for it except in SaveLog, Stop and
-//   shutdown. It is joined when the log goes.
+// - "log-writer" (TLogFileWriter) appends each recorded line to the file and, when asked, rewrites
+//   the file from a snapshot of the shared lines; the main thread hands it work under its lock and
+//   never waits for it except in SaveLog, Stop and shutdown. It is joined when the log goes.
 // - "connect-sound" (TSoundPlayer) plays one connect sound and ends; it shares nothing but a stop
 //   flag, and the next sound or the engine's destruction joins it.
 // - Other threads hand log records to MessageWindow() only: the record travels inside the posted
@@ -61,6 +64,8 @@ public:
     TServerSocket ServerSocketVideo;
     TServerSocket ServerSocketAudio;
     TThreadedServer ServerSocketWeb;
+    // Browser viewers of the web port's live resources.
+    TLiveStreams LiveStreams{*this};
     std::vector<std::string> SystemInfo;
 
     TMessageWindow MessageWindow() const { return FMessageWindow.get(); }
@@ -86,7 +91,8 @@ public:
     // Records the entries still queued for the message window, then writes the file if it is behind.
     void FlushLog();
 
-    static bool PortInUse(int port);
+    // On 127.0.0.1, or on the listening address when one is set.
+    static bool PortInUse(int port, const std::string& address = {});
     // Throws when a server cannot listen although its port tested free.
     void StartServers();
     void StopServers();
@@ -144,8 +150,8 @@ public:
     void EmailLog();
     void UpdateViewerPage() const;
 
-    // A frequent writer (a hex dump per packet and viewer) must not rewrite the file each time: unsaved
-    // lines are written at most once per interval, and at once by Stop, ClearLog and shutdown.
+    // Each entry is appended to the file; a rewrite (after the cap dropped head lines, or a failed
+    // write) happens at most once per interval, and at once by Stop, ClearLog and shutdown.
     static constexpr int kLogFlushIntervalMs = 1000;
 
 private:
@@ -155,8 +161,20 @@ private:
 
     void ConnectServerEvents();
 
+    // The "Socket write" entries of the packet being sent, posted once every viewer has it.
+    struct TPendingWrite {
+        TDateTime Time;
+        std::string Address;
+    };
+    std::vector<TPendingWrite> FWrites;
+    uint8_t FWriteMessage = 0;
+    const uint8_t* FWriteDump = nullptr;
+    size_t FWriteDumpCount = 0;
+    void PostPendingWrites();
+
     std::unique_ptr<QObject> FMessageWindow;
     QObject* FMainWindow = nullptr;
+    bool FListenFromSettings = false;
     TEventLog FLog;
     QTimer FLogFlush;
     TSoundPlayer FConnectSound;

@@ -4,13 +4,22 @@
 #include "engine/BroadcastController.h"
 #include "engine/Clients.h"
 #include "engine/DataModuleMain.h"
+#include "engine/ViewerPage.h"
+#include "platform/profile/AtomicFile.h"
 
 namespace sw {
 
-TProgramLifecycle::TProgramLifecycle(const std::string& iniFile)
-    : FIniFile(iniFile), FConfiguration(std::make_unique<TConfiguration>(iniFile)) {
+TProgramLifecycle::TProgramLifecycle(const std::string& iniFile, const std::string& logFile,
+                                     const std::string& defaultWebHome)
+    : FIniFile(iniFile), FLogFile(logFile.empty() ? ChangeFileExt(iniFile, ".log") : logFile),
+      FConfiguration(std::make_unique<TConfiguration>(iniFile)) {
+    // A rewrite killed half-way leaves its temporary file; nothing else would ever remove it.
+    RemoveStaleTempFiles(FIniFile);
+    RemoveStaleTempFiles(FLogFile);
     SetConfiguration(FConfiguration.get());
+    FConfiguration->Web().SetDefaultPath(defaultWebHome);
     FConfiguration->Reload();
+    RemoveStaleTempFiles(ViewerPageFileName(FConfiguration->Web().Path(), FConfiguration->Web().Page()));
     FConfiguration->StoreRunTimeValues();
     FClients = std::make_unique<TClients>(iniFile);
     SetClients(FClients.get());
@@ -28,7 +37,11 @@ void TProgramLifecycle::CreateEngine() {
     if (FEngine) {
         return;
     }
-    FEngine = std::make_unique<TDataModuleMain>(ChangeFileExt(FIniFile, ".log"));
+    FEngine = std::make_unique<TDataModuleMain>(FLogFile);
+    const std::string webHome = FConfiguration->Web().Path();
+    FEngine->Log(llInformation, lmFiles, Now(),
+                 "settings " + FIniFile + ", log " + FLogFile + ", web home " + webHome,
+                 FIniFile + "\n" + FLogFile + "\n" + webHome);
     FController = std::make_unique<TBroadcastController>(*FEngine);
     FController->Create();
 }

@@ -12,7 +12,8 @@ class TDataModuleMain;
 
 // The one owner of the program's start-up and shut-down order, used by the program, the test fixtures
 // and the benchmarks alike:
-//   construction: the configuration (created, loaded, its run-time values stored), then the client
+//   construction: the temporary files of killed rewrites removed (settings, log, viewer page), the
+//                 configuration (created, loaded, its run-time values stored), then the client
 //                 registry with its blocked addresses;
 //   CreateEngine: (once the application object exists) the engine with its log and "Starting", then
 //                 the broadcast controller, whose creation posts the view messages and the device
@@ -23,12 +24,15 @@ class TDataModuleMain;
 // Each object is also installed as the process-wide one while it exists.
 class TProgramLifecycle {
 public:
-    explicit TProgramLifecycle(const std::string& iniFile);
+    // An empty logFile is the settings file's name with ".log"; an empty defaultWebHome keeps the
+    // executable's folder as the web home default.
+    explicit TProgramLifecycle(const std::string& iniFile, const std::string& logFile = {},
+                               const std::string& defaultWebHome = {});
     ~TProgramLifecycle();
     TProgramLifecycle(const TProgramLifecycle&) = delete;
     TProgramLifecycle& operator=(const TProgramLifecycle&) = delete;
 
-    // The log file's name is the settings file's with ".log".
+    // "Starting" is followed by the files in use.
     void CreateEngine();
     void DestroyEngine();
 
@@ -42,6 +46,7 @@ public:
 
 private:
     std::string FIniFile;
+    std::string FLogFile;
     std::unique_ptr<TConfiguration> FConfiguration;
     std::unique_ptr<TClients> FClients;
     std::unique_ptr<TDataModuleMain> FEngine;

@@ -6,6 +6,7 @@
 #include "engine/LocalAddresses.h"
 #include "log/CommaText.h"
 #include "mail/MapiMail.h"
+#include "platform/capture/CaptureDriverTable.h"
 #include "platform/shell/OperatingSystem.h"
 
 #include <charconv>
@@ -101,12 +102,28 @@ std::string ConfigurationReport(const std::vector<std::string>& systemInfo) {
     return report;
 }
 
+std::vector<std::string> VideoFormatLines() {
+    std::vector<std::string> lines = {"Video Formats"};
+    for (const TCaptureDriverEntry& entry : CaptureDriverEntries()) {
+        lines.push_back("  " + entry.Name);
+        std::vector<std::string> formats = CaptureDriverFormats(entry);
+        if (formats.empty()) {
+            formats.push_back("(the device could not be asked)");
+        }
+        for (const std::string& format : formats) {
+            lines.push_back("    " + format);
+        }
+    }
+    return lines;
+}
+
 std::string ViewerPageLink() {
     const TWebConfiguration& web = Configuration().Web();
     std::string link = "http://";
     link += web.Host() == 0 ? DefaultHostAddress() : web.HostAddress();
     if (web.Port() != 80) {
-        link += ":" + std::to_string(web.Port());
+        link += ':';
+        link += std::to_string(web.Port());
     }
     std::string page = web.Page();
     for (char& c : page) {
@@ -121,7 +138,10 @@ std::string ViewerPageLink() {
 }
 
 std::string EmailLinkText() {
-    return "\r\nPlease click the following link to view my broadcast:\r\n\r\n" + ViewerPageLink();
+    // Appended rather than "literal" + ViewerPageLink(): GCC 12 at -O3 reports a false -Wrestrict there.
+    std::string text = "\r\nPlease click the following link to view my broadcast:\r\n\r\n";
+    text += ViewerPageLink();
+    return text;
 }
 
 void TDataModuleMain::BuildSystemInfo() {

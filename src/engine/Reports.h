@@ -39,6 +39,9 @@ std::vector<std::string> SystemInfoLines(const TSystemInfoSources& sources);
 void RenderSystemInfo(const std::vector<std::string>& systemInfo, std::vector<std::string>& strings);
 // The rendered lines, each followed by CR LF.
 std::string ConfigurationReport(const std::vector<std::string>& systemInfo);
+// The capture formats of every device of the capture driver table, in the report's plain-text form:
+// the heading "Video Formats", each device's name indented by two spaces, its formats by four.
+std::vector<std::string> VideoFormatLines();
 
 // The link e-mail's text: the invitation, an empty line and the viewer page's address from "Host",
 // "HostAddress", "Port" and "Page" of "Web" (no line end after it).

@@ -5,6 +5,7 @@
 #include "engine/SocketErrorText.h"
 #include "log/LogFormat.h"
 
+#include <chrono>
 #include <climits>
 
 namespace sw {
@@ -71,7 +72,8 @@ void TDataModuleMain::ClientDisconnectNotice(TServerClientSocket& socket, uint32
 }
 
 void TDataModuleMain::DisconnectClient(const std::string& address) {
-    for (TServerSocket* server : {&ServerSocketVideo, &ServerSocketAudio}) {
+    for (TServerSocket* server :
+         {&ServerSocketVideo, &LiveStreams.StreamServer, &ServerSocketAudio, &LiveStreams.AudioServer}) {
         for (TServerClientSocket* socket : server->Connections()) {
             if (socket->RemoteAddress() == address) {
                 socket->Close();
@@ -160,6 +162,8 @@ void TDataModuleMain::ServerSocketAudioClientError(TServerClientSocket& socket, 
 
 void TDataModuleMain::LogSocketError(uint8_t message, TServerClientSocket& socket, int errorCode,
                                      TErrorEvent errorEvent) {
+    // A send that fails inside SendToViewers: its "Socket write" entry still comes first.
+    PostPendingWrites();
     Log(llError, message, Now(), SocketErrorText(errorCode),
         std::string("Error event: ") + ErrorEventName(errorEvent) +
             "\nError code: " + std::to_string(errorCode) + "\nRemote address: " + socket.RemoteAddress());
@@ -168,29 +172,35 @@ void TDataModuleMain::LogSocketError(uint8_t message, TServerClientSocket& socke
 TViewerSendCounts TDataModuleMain::SendToViewers(TServerSocket& server, uint8_t writeMessage,
                                                  const TViewerPacket& packet) {
     TViewerSendCounts counts;
-    // The dump is the same for every viewer: built once, and only when the log would keep it.
-    std::string dump;
-    bool dumpBuilt = false;
     const bool logWrites = LogWanted(llInformation, writeMessage);
+    // Each viewer's "Socket write" entry is noted as its turn comes and posted after the last send: the
+    // dump, the same for every viewer, is built once, and none of the formatting stands between the
+    // packet and the sockets.
+    FWrites.clear();
+    FWriteMessage = writeMessage;
+    FWriteDump = packet.Dump;
+    FWriteDumpCount = packet.DumpCount;
     for (TServerClientSocket* socket : server.Connections()) {
         if (!socket->Connected()) {
             continue;
         }
         const TClient* client = FindClient(socket->RemoteAddress());
-        if (!client || client->Blocked) {
+        if (!client || client->Blocked || (packet.Admit && !packet.Admit(*socket))) {
             continue;
         }
         ++counts.Eligible;
         if (logWrites) {
-            if (!dumpBuilt) {
-                dump = HexDumpValues(packet.Dump, packet.DumpCount);
-                dumpBuilt = true;
-            }
-            PostLogEntry(llInformation, writeMessage, Now(), socket->RemoteAddress(), dump);
+            FWrites.push_back({Now(), socket->RemoteAddress()});
         }
-        if (packet.SkipWhenBehind && socket->PendingBytes() == 0 && socket->UntransmittedBytes() > 0) {
-            ++counts.Skipped;
-            continue;
+        if (packet.SkipWhenBehind) {
+            const size_t packetBytes = packet.Size + packet.MoreSize;
+            // The operator's "BufferSize" stays the floor; a frame larger than it would otherwise
+            // go out in pieces, one delayed acknowledgement apart, and halve a fast viewer's rate.
+            socket->EnsureSendBufferSize(StreamSendBufferBytes(0, packetBytes));
+            if (ViewerBehind(socket->Backlog(), packetBytes)) {
+                ++counts.Skipped;
+                continue;
+            }
         }
         switch (socket->SendWhole(packet.Data, packet.Size, packet.More, packet.MoreSize)) {
         case TSendResult::Sent:
@@ -208,7 +218,19 @@ TViewerSendCounts TDataModuleMain::SendToViewers(TServerSocket& server, uint8_t 
             break;
         }
     }
+    PostPendingWrites();
     return counts;
+}
+
+void TDataModuleMain::PostPendingWrites() {
+    if (FWrites.empty()) {
+        return;
+    }
+    const std::string dump = HexDumpValues(FWriteDump, FWriteDumpCount);
+    for (const TPendingWrite& write : FWrites) {
+        PostLogEntry(llInformation, FWriteMessage, write.Time, write.Address, dump);
+    }
+    FWrites.clear();
 }
 
 TViewerSendCounts TDataModuleMain::SendAudio(const uint8_t* buffer, size_t count) {
@@ -220,7 +242,9 @@ TViewerSendCounts TDataModuleMain::SendAudio(const uint8_t* buffer, size_t count
     packet.Size = count;
     packet.Dump = buffer;
     packet.DumpCount = count;
-    return SendToViewers(ServerSocketAudio, lmAudioSocketWrite, packet);
+    const TViewerSendCounts counts = SendToViewers(ServerSocketAudio, lmAudioSocketWrite, packet);
+    LiveStreams.SendAudio(buffer, count);
+    return counts;
 }
 
 TViewerSendCounts TDataModuleMain::SendVideo(const TVideoPacketHeader& header, const uint8_t* jpeg,
@@ -237,7 +261,11 @@ TViewerSendCounts TDataModuleMain::SendVideo(const TVideoPacketHeader& header, c
 }
 
 void TDataModuleMain::SendFrame(const TVideoPacketHeader& header, const uint8_t* jpeg, size_t jpegBytes) {
+    // Taken before any viewer is served, so that the stream's timestamps are fair to both kinds.
+    const double handedOut =
+        std::chrono::duration<double>(std::chrono::system_clock::now().time_since_epoch()).count();
     SendVideo(header, jpeg, jpegBytes);
+    LiveStreams.SendFrame(header, jpeg, jpegBytes, handedOut);
 }
 
 } // namespace sw

@@ -166,32 +166,20 @@ std::string AppletElement(const std::string& host, int videoPort, int audioPort)
     for (const auto& [name, value] : attributes) {
         element += " ";
         element += name;
-        element += "=" + Quoted(value);
+        element += '=';
+        element += Quoted(value);
     }
     element += ">\r\n";
     for (const auto& [name, value] : params) {
-        element += "<param name=" + Quoted(name) + " value=" + Quoted(value) + ">\r\n";
+        element += "<param name=";
+        element += Quoted(name);
+        element += " value=";
+        element += Quoted(value);
+        element += ">\r\n";
     }
     element += "Your browser is completely ignoring the &ltAPPLET&gt tag!\r\n";
     element += "</applet>";
     return element;
-}
-
-std::string ViewerPageFileName(const std::string& path, const std::string& page) {
-    std::string folder = path;
-    if (!folder.empty() && (folder.back() == '/' || folder.back() == '\\')) {
-        folder.pop_back();
-    }
-    std::string name = page;
-    for (char& c : name) {
-        if (c == '\\') {
-            c = '/';
-        }
-    }
-    if (name.empty() || name.front() != '/') {
-        name.insert(name.begin(), '/');
-    }
-    return folder + name;
 }
 
 std::string ViewerPageBackupName(const std::string& fileName, TDateTime time) {
@@ -220,7 +208,7 @@ TViewerPageSettings ViewerPageSettings() {
 TViewerPageResult UpdateViewerPage(const TViewerPageSettings& settings, TDateTime now) {
     const std::string& fileName = settings.FileName;
     if (!IsExistingFile(fileName)) {
-        ShowError("Error locating " + Quoted(fileName));
+        ShowError("Error locating \"" + fileName + "\"");
         return TViewerPageResult::NotFound;
     }
     CopyFileOver(fileName, ViewerPageBackupName(fileName, now));
@@ -228,10 +216,10 @@ TViewerPageResult UpdateViewerPage(const TViewerPageSettings& settings, TDateTim
     std::string text;
     switch (ReadWholeFile(fileName, text)) {
     case TReadOutcome::OpenFailed:
-        ShowError("Error opening " + Quoted(fileName));
+        ShowError("Error opening \"" + fileName + "\"");
         return TViewerPageResult::OpenFailed;
     case TReadOutcome::ReadFailed:
-        ShowError("Error reading " + Quoted(fileName));
+        ShowError("Error reading \"" + fileName + "\"");
         return TViewerPageResult::ReadFailed;
     case TReadOutcome::Ok:
         break;
@@ -264,10 +252,10 @@ TViewerPageResult UpdateViewerPage(const TViewerPageSettings& settings, TDateTim
     text.replace(pos - 1, len, AppletElement(settings.Host, settings.VideoPort, settings.AudioPort));
     switch (ReplacePage(fileName, text)) {
     case TWriteOutcome::CreateFailed:
-        ShowError("Error opening " + Quoted(fileName));
+        ShowError("Error opening \"" + fileName + "\"");
         return TViewerPageResult::CreateFailed;
     case TWriteOutcome::WriteFailed:
-        ShowError("Error writing " + Quoted(fileName));
+        ShowError("Error writing \"" + fileName + "\"");
         return TViewerPageResult::WriteFailed;
     case TWriteOutcome::Ok:
         break;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "config/Configuration.h"
 #include "platform/shell/DateTime.h"
 
 #include <cstddef>
@@ -19,9 +20,6 @@ size_t SearchText(const std::string& pattern, const std::string& text, size_t st
 // The 23-line applet element: CR LF between lines, none after the last.
 std::string AppletElement(const std::string& host, int videoPort, int audioPort);
 
-// Path without its trailing separator, then page with a separator in front when it has none; a
-// backslash in the page counts as a separator.
-std::string ViewerPageFileName(const std::string& path, const std::string& page);
 // The page's name with ".yyyymmdd.hhnnss" before its extension, in local time.
 std::string ViewerPageBackupName(const std::string& fileName, TDateTime time);
 

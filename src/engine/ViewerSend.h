@@ -2,8 +2,11 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 
 namespace sw {
+
+class TServerClientSocket;
 
 // One packet (an audio block, or a video header and its JPEG) offered whole to every eligible viewer
 // of a server. The packet is sent straight from the caller's buffers, without a copy unless a
@@ -16,10 +19,13 @@ struct TViewerPacket {
     // The bytes shown in each viewer's "Socket write" hex dump.
     const uint8_t* Dump = nullptr;
     size_t DumpCount = 0;
-    // Skip a viewer whole while its socket still holds bytes of earlier packets that could not even be
-    // transmitted (its receive window is closed): a slow viewer then gets the newest packet once it has
-    // caught up, rather than packets that waited in its queue.
+    // A stream where the newest packet wins: each viewer's send buffer grows to hold a whole packet,
+    // and a viewer that ViewerBehind finds behind skips the packet whole, so a slow viewer gets the
+    // newest packet once it has nearly caught up rather than packets that waited in its queue.
     bool SkipWhenBehind = false;
+    // Asked for each registered, unblocked viewer before anything is offered to it; false passes it
+    // over for this packet (a rate limit of its own, a header it must get first).
+    std::function<bool(TServerClientSocket&)> Admit;
 };
 
 // What became of a packet, counted over the connections of the server.

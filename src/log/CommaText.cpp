@@ -14,9 +14,10 @@ bool NeedsQuotes(const std::string& item) {
     return false;
 }
 
+// NUL counts as blank like every other control character; treated as neither blank nor part of an
+// item, it made the reader add empty items for ever.
 bool IsBlank(char c) {
-    auto u = static_cast<unsigned char>(c);
-    return u >= 1 && u <= 32;
+    return static_cast<unsigned char>(c) <= 32;
 }
 
 } // namespace

@@ -4,6 +4,8 @@
 #include "log/LogFormat.h"
 #include "platform/profile/AtomicFile.h"
 
+#include <unistd.h>
+
 namespace sw {
 
 static_assert(TLogConfiguration::kMessageSwitches == kOriginalLogMessageCount);
@@ -53,18 +55,25 @@ bool TEventLog::WriteLogEntry(const TAMLog& entry, const TLogConfiguration& filt
     auto line = std::make_shared<const std::string>(FormatLogLine(entry));
     while (FLogLines.FLines.size() >= kMaxLines) {
         FLogLines.FLines.pop_front();
+        FHeadDropped = true;
     }
-    FLogLines.FLines.push_back(std::move(line));
-    FUnsaved = true;
+    FLogLines.FLines.push_back(line);
+    if (!FFileStale) {
+        FWriter.Append(std::move(line));
+    }
     return true;
 }
 
 void TEventLog::LoadLog() {
     FLogLines.FLines.clear();
+    FHeadDropped = false;
     std::optional<std::string> content = ReadFileContent(FLogFileName);
     if (!content) {
+        FFileStale = ::access(FLogFileName.c_str(), F_OK) == 0;
         return;
     }
+    // Lines appended to a last line without its line end would join it.
+    FFileStale = !content->empty() && !content->ends_with("\r\n");
     for (std::string& line : SplitFileLines(*content)) {
         FLogLines.FLines.push_back(std::make_shared<const std::string>(std::move(line)));
     }
@@ -75,14 +84,14 @@ TLogFileWriter::TSnapshot TEventLog::Snapshot() const {
 }
 
 bool TEventLog::SaveLog() {
-    FWriter.Submit(Snapshot());
-    FUnsaved = false;
+    SaveLogAsync();
     return FWriter.WaitIdle();
 }
 
 void TEventLog::SaveLogAsync() {
     FWriter.Submit(Snapshot());
-    FUnsaved = false;
+    FHeadDropped = false;
+    FFileStale = false;
 }
 
 void TEventLog::ClearLog() {

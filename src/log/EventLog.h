@@ -59,8 +59,11 @@ private:
 };
 
 // The recorded log: at most kMaxLines formatted lines, oldest first, and the file that mirrors them.
-// Main thread only. Saving is the owner's decision (see Unsaved), so a burst of entries costs one
-// write instead of one write per entry; SaveLogAsync leaves the writing to the writer thread.
+// Main thread only. Each recorded line is appended to the file by the writer thread, so the file is
+// current to the last entry at the cost of one small write per entry. The file is rewritten whole
+// only when the owner asks (SaveLog, SaveLogAsync), which it does when Unsaved says the file holds
+// more or other lines than LogLines: the cap dropped lines from the head, a write failed, or the
+// loaded file could not take appends.
 class TEventLog {
 public:
     static constexpr size_t kMaxLines = 10000;
@@ -72,8 +75,8 @@ public:
 
     // True when the entry passes the level and message filters.
     static bool Passes(const TAMLog& entry, const TLogConfiguration& filter);
-    // Filters and, when the entry passes, appends its line (dropping the oldest beyond the cap).
-    // Returns whether it was recorded.
+    // Filters and, when the entry passes, appends its line (dropping the oldest beyond the cap) and
+    // hands it to the file. Returns whether it was recorded.
     bool WriteLogEntry(const TAMLog& entry, const TLogConfiguration& filter);
 
     // Replaces the lines by the file's; a missing or unreadable file leaves the log empty.
@@ -81,19 +84,23 @@ public:
     // Writes every line, each followed by CR LF, replacing the file, and waits for it; false when the
     // file could not be written.
     bool SaveLog();
-    // Hands the lines to the writer thread and returns at once.
+    // Hands the lines to the writer thread for a rewrite and returns at once.
     void SaveLogAsync();
     void ClearLog();
+    // Waits until every line handed over is on disk; false when a write failed.
+    bool WaitWritten() { return FWriter.WaitIdle(); }
 
-    // The file is behind the lines: they changed since the last save, or the last write failed.
-    bool Unsaved() const { return FUnsaved || FWriter.Failed(); }
+    // The file needs a rewrite to match the lines.
+    bool Unsaved() const { return FHeadDropped || FFileStale || FWriter.Failed(); }
+    size_t Rewrites() const { return FWriter.Rewrites(); }
 
 private:
     TLogFileWriter::TSnapshot Snapshot() const;
 
     std::string FLogFileName;
     TLogLines FLogLines;
-    bool FUnsaved = false;
+    bool FHeadDropped = false; // the file still holds lines the cap dropped
+    bool FFileStale = false;   // appending would not give the lines (no final line end, unreadable)
     TLogFileWriter FWriter;
 };
 

@@ -9,26 +9,35 @@
 
 namespace sw {
 
-// Writes the log file on a thread of its own, so a full log (10000 lines, megabytes when hex dumps
-// fill it) never stalls the main thread. Only the newest submitted snapshot matters: one that is
-// replaced before it was written is skipped.
+// Writes the log file on a thread of its own, so the main thread never waits for the disk. Work is
+// done in the order it was handed over: a whole-file rewrite (atomic, through a temporary file) or
+// lines appended at the end. A rewrite makes every earlier piece of work pointless, so it replaces it.
+// After a failed write the file is behind: appends are skipped until a rewrite succeeds.
 class TLogFileWriter {
 public:
-    using TSnapshot = std::vector<std::shared_ptr<const std::string>>;
+    using TLine = std::shared_ptr<const std::string>;
+    using TSnapshot = std::vector<TLine>;
 
     explicit TLogFileWriter(std::string fileName);
     ~TLogFileWriter();
     TLogFileWriter(const TLogFileWriter&) = delete;
     TLogFileWriter& operator=(const TLogFileWriter&) = delete;
 
+    // Replaces the file's content by these lines.
     void Submit(TSnapshot lines);
-    // Waits until every submitted snapshot is on disk or was replaced; false when the last write failed.
+    // Adds one line (and its CR LF) at the end of the file, in one write.
+    void Append(TLine line);
+    // Waits until everything handed over is on disk or was replaced; false when the last write failed.
     bool WaitIdle();
     // The last write failed, so the file is behind the lines.
     bool Failed() const;
+    // How many whole-file rewrites were made.
+    size_t Rewrites() const;
 
 private:
     void Run();
+    void StartLocked();
+    bool AppendLines(const std::vector<TLine>& lines);
 
     const std::string FFileName;
     mutable std::mutex FLock;
@@ -36,9 +45,11 @@ private:
     std::condition_variable FIdle;
     TSnapshot FPending;
     bool FHasPending = false;
+    std::vector<TLine> FAppends;
     bool FWriting = false;
     bool FFailed = false;
     bool FStop = false;
+    size_t FRewrites = 0;
     std::thread FThread;
 };
 

@@ -20,14 +20,40 @@ std::string OneLine(std::string text) {
 
 } // namespace
 
+std::string BoundLogItem(const std::string& text) {
+    if (text.size() <= kMaxLogItemBytes) {
+        return text;
+    }
+    size_t cut = kMaxLogItemBytes;
+    while (cut > 0 && (static_cast<unsigned char>(text[cut]) & 0xC0) == 0x80) {
+        --cut;
+    }
+    return text.substr(0, cut) + "... (" + std::to_string(text.size()) + " bytes)";
+}
+
+std::string BoundLogValues(const std::string& values) {
+    if (values.size() <= kMaxLogItemBytes) {
+        return values;
+    }
+    std::vector<std::string> items = FromCommaText(values);
+    bool cut = false;
+    for (std::string& item : items) {
+        if (item.size() > kMaxLogItemBytes) {
+            item = BoundLogItem(item);
+            cut = true;
+        }
+    }
+    return cut ? ToCommaText(items) : values;
+}
+
 std::string FormatLogLine(const TAMLog& entry) {
     return ToCommaText({
         BuildNumber(),
         std::to_string(entry.Level),
         FormatLogTime(entry.Time),
         std::to_string(entry.Message),
-        OneLine(entry.Detail),
-        OneLine(entry.Values),
+        OneLine(BoundLogItem(entry.Detail)),
+        OneLine(BoundLogValues(entry.Values)),
     });
 }
 
@@ -98,10 +124,10 @@ std::string FormatConsoleLine(const TAMLog& entry) {
     line += MessageText(entry.Message);
     if (!entry.Detail.empty()) {
         line += "  ";
-        line += OneLine(entry.Detail);
+        line += OneLine(BoundLogItem(entry.Detail));
     }
     if (!entry.Values.empty()) {
-        std::vector<std::string> values = FromCommaText(OneLine(entry.Values));
+        std::vector<std::string> values = FromCommaText(OneLine(BoundLogValues(entry.Values)));
         line += "  [";
         for (size_t i = 0; i < values.size(); ++i) {
             line += i ? " | " : "";

@@ -68,6 +68,7 @@ const std::array<TLogCategoryMessage, kLogMessageCount> LogMessages = {{
     {lcVideo, "Device restored"},
     {lcAudio, "Device lost"},
     {lcAudio, "Device restored"},
+    {lcApplication, "Files"},
 }};
 
 const char* MessageCategoryName(uint8_t message) {

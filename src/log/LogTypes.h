@@ -33,7 +33,7 @@ struct TLogCategoryMessage {
 constexpr int kLogCategoryCount = 8;
 // Numbers 0 to 51 are the original table; later messages are only ever appended, so the numbers in
 // existing log files keep their meaning.
-constexpr int kLogMessageCount = 61;
+constexpr int kLogMessageCount = 62;
 constexpr int kOriginalLogMessageCount = 52;
 
 extern const std::array<const char*, kLogCategoryCount> LogCategoryNames;
@@ -102,6 +102,7 @@ enum TLogMessage : uint8_t {
     lmVideoDeviceRestored = 58,
     lmAudioDeviceLost = 59,
     lmAudioDeviceRestored = 60,
+    lmFiles = 61,
 };
 
 // One log entry on its way from a producer to the main thread.

@@ -188,7 +188,10 @@ void TPublisher::Execute() {
         ++FConnects;
         std::string described = session.VideoDescription();
         if (session.HasAudio()) {
-            described += (described.empty() ? "" : "\n") + session.AudioDescription();
+            if (!described.empty()) {
+                described += '\n';
+            }
+            described += session.AudioDescription();
         }
         LogEntry(llInformation, lmPublishConnect, described);
         failures = 0;

@@ -1,5 +1,7 @@
 #include "ui/OptionsDialog.h"
 
+#include "ui/HeaderPanel.h"
+
 #include "config/Configuration.h"
 #include "log/LogTypes.h"
 #include "platform/color/Colors.h"
@@ -260,16 +262,7 @@ void TFormOptions::CreateControls() {
     auto* right = new QVBoxLayout;
     right->setSpacing(4);
     top->addLayout(right, 1);
-    PanelHeader = new QLabel(this);
-    PanelHeader->setObjectName(QStringLiteral("PanelHeader"));
-    PanelHeader->setAutoFillBackground(true);
-    QPalette headerPalette = PanelHeader->palette();
-    headerPalette.setColor(QPalette::Window, ColorToQColor(clInactiveCaption));
-    headerPalette.setColor(QPalette::WindowText, ColorToQColor(clInactiveCaptionText));
-    PanelHeader->setPalette(headerPalette);
-    QFont headerFont = PanelHeader->font();
-    headerFont.setBold(true);
-    PanelHeader->setFont(headerFont);
+    PanelHeader = CreateHeaderPanel(this);
     PanelHeader->setContentsMargins(6, 3, 6, 3);
     right->addWidget(PanelHeader);
 

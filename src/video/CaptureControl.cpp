@@ -3,6 +3,7 @@
 #include "config/Configuration.h"
 #include "platform/shell/OperatorPrompts.h"
 
+#include <algorithm>
 #include <cstdio>
 
 namespace sw {
@@ -214,6 +215,7 @@ bool TCaptureControl::InitializeVideo() {
     if (CreateCaptureWindow()) {
         if (DriverConnect()) {
             if (DriverGetCaps() && CaptureGetStatus()) {
+                ApplyConfiguredFormat();
                 RefreshCaptureSettings();
                 FVideoState = vsInitialized;
                 return true;
@@ -224,6 +226,38 @@ bool TCaptureControl::InitializeVideo() {
     }
     Prompts().ShowMessage("Unable to initialize video!", TMessageKind::Error);
     return false;
+}
+
+void TCaptureControl::ApplyConfiguredFormat() {
+    const TVideoConfiguration& video = Configuration().Video();
+    const std::string pixelFormatText = video.PixelFormat();
+    auto positive = [](int32_t value) { return static_cast<uint32_t>(std::max(value, 0)); };
+    TCaptureFormat request{positive(video.Width()), positive(video.Height()), positive(video.FrameRate()),
+                           FourCcOf(pixelFormatText)};
+    const bool sizeAsked = request.Width > 0 && request.Height > 0;
+    if (!sizeAsked && request.FrameRate == 0 && pixelFormatText.empty()) {
+        return;
+    }
+    TCaptureFormat applied;
+    const bool exact = FCaptureWindow && FCaptureWindow->ApplyFormat(request, applied) &&
+                       (pixelFormatText.empty() || request.PixelFormat != 0);
+    if (exact || !FCaptureWindow) {
+        return;
+    }
+    std::string asked;
+    auto part = [&](const std::string& text) { asked += (asked.empty() ? "" : " ") + text; };
+    if (sizeAsked) {
+        part(std::to_string(request.Width) + " x " + std::to_string(request.Height));
+    }
+    if (!pixelFormatText.empty()) {
+        part(pixelFormatText);
+    }
+    if (request.FrameRate > 0) {
+        part("at " + std::to_string(request.FrameRate) + " fps");
+    }
+    Log(FLogWindow, llWarning, lmVideoError, Now(),
+        "Format " + asked + " not offered, using " + DescribeCaptureFormat(applied),
+        JoinLines(FCaptureWindow->OfferedFormats()));
 }
 
 bool TCaptureControl::FinalizeVideo() {
@@ -301,7 +335,18 @@ bool TCaptureControl::VideoFormatDialog() {
     if (FVideoState != vsInitialized) {
         return false;
     }
-    return RefreshAfterDialog(FDriverCaps.fHasDlgVideoFormat != 0 && FCaptureWindow->DlgVideoFormat());
+    const bool chosen = FDriverCaps.fHasDlgVideoFormat != 0 && FCaptureWindow->DlgVideoFormat();
+    if (chosen) {
+        // The choice holds for the next initialisation too, with or without windows.
+        const TCaptureFormat format = FCaptureWindow->CurrentFormat();
+        TVideoConfiguration& video = Configuration().Video();
+        video.BeginUpdate();
+        video.SetWidth(static_cast<int32_t>(format.Width));
+        video.SetHeight(static_cast<int32_t>(format.Height));
+        video.SetPixelFormat(format.PixelFormat != 0 ? FourCcText(format.PixelFormat) : std::string());
+        video.EndUpdate();
+    }
+    return RefreshAfterDialog(chosen);
 }
 
 bool TCaptureControl::VideoSourceDialog() {

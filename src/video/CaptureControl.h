@@ -100,6 +100,10 @@ public:
     static std::vector<std::string> CaptureParmsDump(const TCaptureParms& parms);
     static std::vector<std::string> VideoFormatDump(const TBitmapInfoHeader& format);
 
+    // Asks the device for the format of the video "Width", "Height", "FrameRate" and "PixelFormat"
+    // settings, when any is set; a format it cannot give is logged with what it offers instead.
+    void ApplyConfiguredFormat();
+
 private:
     bool LogResult(uint8_t message, bool ok, const std::vector<std::string>& values = {});
     bool RefreshAfterDialog(bool shown);

@@ -15,8 +15,10 @@ namespace {
 
 constexpr int kScreenDpi = 96;
 constexpr int kPointsPerInch = 72;
-// A size beyond any frame; keeps a mistyped setting from rendering glyphs of gigantic size.
-constexpr int kMaxPixelSize = 2048;
+// The sizes the options dialog offers. A setting far beyond them once rendered glyphs so large that
+// video fell to a fifth of a frame per second and the process grew by most of a gigabyte.
+constexpr int kMinPointSize = 1;
+constexpr int kMaxPointSize = 256;
 
 std::string FormatBaseText(const TOverlaySettings& settings) {
     switch (settings.Format) {
@@ -135,13 +137,14 @@ int OverlayY(int bitmapHeight, int ayHeight, int alignmentVertical) {
 
 QFont TOverlayPainter::OverlayFont(const TOverlaySettings& settings) {
     // Points become pixels as on a 96 dpi screen; a negative size is a height in pixels already.
+    const int64_t maxPixels = MulDiv(kMaxPointSize, kScreenDpi, kPointsPerInch);
     int64_t pixels = MulDiv(8, kScreenDpi, kPointsPerInch);
     if (settings.Size > 0) {
-        pixels = MulDiv(settings.Size, kScreenDpi, kPointsPerInch);
+        pixels = MulDiv(std::clamp(settings.Size, kMinPointSize, kMaxPointSize), kScreenDpi, kPointsPerInch);
     } else if (settings.Size < 0) {
         pixels = -static_cast<int64_t>(settings.Size);
     }
-    pixels = std::clamp<int64_t>(pixels, 1, kMaxPixelSize);
+    pixels = std::clamp<int64_t>(pixels, 1, maxPixels);
     QFont font(QString::fromStdString(settings.Font));
     font.setPixelSize(static_cast<int>(pixels));
     font.setBold(true);

@@ -244,11 +244,12 @@ void TVideoThread::SendNoSignal() {
 }
 
 void TVideoThread::FinishFrame() {
+    JpegStream->Clear();
+    DrawOverlay();
+    // The operator sees what the viewers get, overlay included.
     if (Preview) {
         Preview->Present(*FrameBitmap);
     }
-    JpegStream->Clear();
-    DrawOverlay();
     if (FrameTap) {
         FrameTap->FrameReady(*FrameBitmap, FFrameNumber);
     }

@@ -1,7 +1,11 @@
 #include "web/HomeFile.h"
 
+#include "config/Configuration.h"
+
+#include <cctype>
 #include <cerrno>
 #include <climits>
+#include <cstdio>
 #include <cstdlib>
 #include <fcntl.h>
 #include <linux/openat2.h>
@@ -63,7 +67,99 @@ int OpenCanonical(const std::string& home, const std::string& relative) {
     return ::open(fileReal, kOpenFlags | O_NOFOLLOW);
 }
 
+// The canonical name of a file that may not exist yet: its folder resolved, its own name kept.
+std::string CanonicalName(const std::string& path) {
+    char resolved[PATH_MAX];
+    if (::realpath(path.c_str(), resolved)) {
+        return resolved;
+    }
+    size_t slash = path.rfind('/');
+    if (slash == std::string::npos) {
+        return path;
+    }
+    std::string folder = slash == 0 ? "/" : path.substr(0, slash);
+    if (!::realpath(folder.c_str(), resolved)) {
+        return path;
+    }
+    std::string base = resolved;
+    return (base == "/" ? "" : base) + path.substr(slash);
+}
+
+bool SameFile(const struct stat& opened, const std::string& path) {
+    struct stat other {};
+    return !path.empty() && ::stat(path.c_str(), &other) == 0 && other.st_dev == opened.st_dev &&
+           other.st_ino == opened.st_ino;
+}
+
+bool AllOf(const std::string& text, size_t begin, size_t end, int (*test)(int)) {
+    for (size_t i = begin; i < end; ++i) {
+        if (!test(static_cast<unsigned char>(text[i]))) {
+            return false;
+        }
+    }
+    return true;
+}
+
+// name + "." + the six letters or digits of mkstemp.
+bool IsTemporaryOf(const std::string& candidate, const std::string& name) {
+    return !name.empty() && candidate.size() == name.size() + 7 && candidate.starts_with(name) &&
+           candidate[name.size()] == '.' && AllOf(candidate, name.size() + 1, candidate.size(), std::isalnum);
+}
+
+// The page's name with ".yyyymmdd.hhnnss" before its extension.
+bool IsBackupOf(const std::string& candidate, const std::string& page) {
+    size_t slash = page.rfind('/');
+    size_t dot = page.rfind('.');
+    bool hasExtension = dot != std::string::npos && (slash == std::string::npos || dot > slash);
+    std::string stem = hasExtension ? page.substr(0, dot) : page;
+    std::string extension = hasExtension ? page.substr(dot) : std::string();
+    constexpr size_t kStampChars = 16; // ".yyyymmdd.hhnnss"
+    if (page.empty() || candidate.size() != stem.size() + kStampChars + extension.size() ||
+        !candidate.starts_with(stem) || !candidate.ends_with(extension)) {
+        return false;
+    }
+    size_t at = stem.size();
+    return candidate[at] == '.' && AllOf(candidate, at + 1, at + 9, std::isdigit) &&
+           candidate[at + 9] == '.' && AllOf(candidate, at + 10, at + 16, std::isdigit);
+}
+
 } // namespace
+
+TPrivateFiles ConfiguredPrivateFiles() {
+    TPrivateFiles files;
+    if (!ConfigurationExists()) {
+        return files;
+    }
+    TConfiguration& config = Configuration();
+    files.SettingsFile = config.FileName();
+    files.LogFile = ChangeFileExt(files.SettingsFile, ".log");
+    files.PageFile = ViewerPageFileName(config.Web().Path(), config.Web().Page());
+    return files;
+}
+
+bool IsPrivateFile(int fd, const TPrivateFiles& files) {
+    struct stat opened {};
+    if (::fstat(fd, &opened) != 0) {
+        return true;
+    }
+    if (SameFile(opened, files.SettingsFile) || SameFile(opened, files.LogFile)) {
+        return true;
+    }
+    char link[64];
+    std::snprintf(link, sizeof link, "/proc/self/fd/%d", fd);
+    char target[PATH_MAX];
+    ssize_t n = ::readlink(link, target, sizeof target - 1);
+    if (n <= 0) {
+        return true;
+    }
+    const std::string name(target, static_cast<size_t>(n));
+    for (const std::string* own : {&files.SettingsFile, &files.LogFile, &files.PageFile}) {
+        if (!own->empty() && IsTemporaryOf(name, CanonicalName(*own))) {
+            return true;
+        }
+    }
+    return !files.PageFile.empty() && IsBackupOf(name, CanonicalName(files.PageFile));
+}
 
 std::string UriPath(const std::string& uri) {
     if (uri.size() < 7 || ::strncasecmp(uri.c_str(), "http://", 7) != 0) {

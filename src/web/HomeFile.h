@@ -30,6 +30,21 @@ struct THomeFile {
 THomeFile OpenHomeFile(const std::string& home, const std::string& path,
                        TResolveMode mode = TResolveMode::Auto);
 
+// The program's own files, which may lie in the home directory (by default it is the executable's
+// folder): never served, whatever the home directory.
+struct TPrivateFiles {
+    std::string SettingsFile;
+    std::string LogFile;
+    std::string PageFile; // its updater's backups and temporary file are private, the page is not
+};
+
+// From the configuration: its file, the log beside it (".log") and the viewer page of "Web".
+TPrivateFiles ConfiguredPrivateFiles();
+
+// True when the open file is the settings or log file (under any name), one of their temporary files,
+// the page's temporary file or one of the page's time-stamped backups.
+bool IsPrivateFile(int fd, const TPrivateFiles& files);
+
 // A file served in pieces, read from its start.
 class TFileContentSource : public TContentSource {
 public:

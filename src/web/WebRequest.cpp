@@ -243,6 +243,12 @@ void TWebRequest::ParseHeaderLine(std::string_view line) {
         return;
     }
     std::string_view name = line.substr(0, colon);
+    if (name.find_first_of(" \t") != std::string_view::npos) {
+        // "Content-Length : 5" is no header to us but may be one to a proxy in front: the body would
+        // be read as a further request.
+        Reject(400);
+        return;
+    }
     std::string_view value = line.substr(colon + 1);
     while (!value.empty() && static_cast<unsigned char>(value.front()) <= ' ') {
         value.remove_prefix(1);

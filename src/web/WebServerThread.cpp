@@ -78,6 +78,10 @@ void TWebServerThread::ServeConnection() {
         if (FRequestStarted && (Request->State == RequestParseState::RequestLine ||
                                 Request->State == RequestParseState::Headers)) {
             deadline = std::min(deadline, FRequestStart + std::chrono::milliseconds(FLimits.HeaderTimeoutMs));
+        } else if (FRequestStarted && Request->State == RequestParseState::Body) {
+            // A body trickled in a byte at a time would otherwise hold the thread for ever.
+            deadline =
+                std::min(deadline, FRequestStart + std::chrono::milliseconds(FLimits.RequestTimeoutMs));
         }
         if (TClock::now() >= deadline) {
             break;
@@ -123,9 +127,16 @@ void TWebServerThread::HandleRequest() {
     bool errorRequest = false;
     if (Request->State == RequestParseState::Complete) {
         std::string path = UriPath(Request->URI);
+        if (HandOverLive(path)) {
+            return;
+        }
         // A copy taken under the section's lock: the options dialog may change it meanwhile.
         std::string home = ConfigurationExists() ? Configuration().Web().Path() : std::string();
         THomeFile file = OpenHomeFile(home, path);
+        if (file.Status == 200 && IsPrivateFile(file.Fd.Get(), ConfiguredPrivateFiles())) {
+            // The settings hold the blocked list and the log holds viewers' addresses.
+            file = THomeFile();
+        }
         if (file.Status == 200) {
             Response->SetContentSource(std::make_unique<TFileContentSource>(std::move(file.Fd), file.Size));
             const TContentTypes& types = ContentTypes();
@@ -172,7 +183,8 @@ void TWebServerThread::HandleRequest() {
         "Remote Address: " + RemoteAddress(),
         "Agent: " + Request->GetHeader(kRequestUserAgent),
     };
-    PostLogEntry(llInformation, MethodMessage(Request->Method), Request->URI, ToCommaText(report));
+    PostLogEntry(llInformation, MethodMessage(Request->Method), errorRequest ? std::string() : Request->URI,
+                 ToCommaText(report));
 
     SendResponse();
     if (Response->ContentFailed()) {
@@ -185,6 +197,27 @@ void TWebServerThread::HandleRequest() {
         Request->Reset();
     }
     Response->Reset();
+}
+
+bool TWebServerThread::HandOverLive(const std::string& path) {
+    std::optional<TLiveRequest> live = LiveHandOver ? LiveResourceOf(path) : std::nullopt;
+    if (!live) {
+        return false;
+    }
+    live->HeadOnly = Request->Method == WebMethod::Head;
+    live->Message = MethodMessage(Request->Method);
+    live->Uri = Request->URI;
+    live->RemoteAddress = RemoteAddress();
+    live->Agent = Request->GetHeader(kRequestUserAgent);
+    if (TUniqueFd connection = HandOverSocket()) {
+        // The engine answers and logs it from now on; this thread is done with the connection.
+        LiveHandOver(std::move(connection), std::move(*live));
+    }
+    FConnected = false;
+    KeepAlive = false;
+    Request->Reset();
+    Response->Reset();
+    return true;
 }
 
 void TWebServerThread::SendResponse() {
@@ -268,9 +301,11 @@ void TWebServerThread::Linger() {
 
 std::unique_ptr<TServerThread> CreateWebServerThread(TUniqueFd connection, const std::string& remoteAddress,
                                                      TMessageWindow logWindow,
-                                                     const TWebConnectionLimits& limits) {
+                                                     const TWebConnectionLimits& limits,
+                                                     TLiveHandOver liveHandOver) {
     auto thread = std::make_unique<TWebServerThread>(std::move(connection), remoteAddress, limits);
     thread->LogWindow = logWindow;
+    thread->LiveHandOver = std::move(liveHandOver);
     return thread;
 }
 

@@ -3,6 +3,7 @@
 #include "log/LogPost.h"
 #include "platform/net/ThreadedServer.h"
 #include "platform/shell/UniqueFd.h"
+#include "web/LiveResource.h"
 #include "web/WebRequest.h"
 #include "web/WebResponse.h"
 
@@ -16,10 +17,11 @@ namespace sw {
 
 // How long a connection may hold its thread without making progress.
 struct TWebConnectionLimits {
-    int IdleTimeoutMs = 15000;   // no byte between requests (or inside a body)
-    int HeaderTimeoutMs = 10000; // first byte of a request to the end of its header block
-    int WriteTimeoutMs = 30000;  // the peer takes none of our bytes
-    int LingerMs = 2000;         // after our last response, drain what the peer still sends before closing
+    int IdleTimeoutMs = 15000;    // no byte between requests (or inside a body)
+    int HeaderTimeoutMs = 10000;  // first byte of a request to the end of its header block
+    int RequestTimeoutMs = 30000; // first byte of a request to the end of its body
+    int WriteTimeoutMs = 30000;   // the peer takes none of our bytes
+    int LingerMs = 2000;          // after our last response, drain what the peer still sends before closing
 };
 
 // Serves one accepted connection of the web server (TThreadedServer) on its own thread: reads
@@ -33,6 +35,9 @@ public:
 
     // Where log entries go; set before the thread starts.
     TMessageWindow LogWindow = nullptr;
+    // Takes the connection of a request for a live resource; none serves those names from the home
+    // directory like any other. Set before the thread starts.
+    TLiveHandOver LiveHandOver;
 
 protected:
     void Execute() override;
@@ -52,6 +57,7 @@ private:
     bool WriteAll(std::string_view data);
     void SendResponse();
     void Linger();
+    bool HandOverLive(const std::string& path);
 
     TWebConnectionLimits FLimits;
     bool FConnected = true;
@@ -66,6 +72,7 @@ private:
 // it, holding the message window for its log entries. The server starts it.
 std::unique_ptr<TServerThread> CreateWebServerThread(TUniqueFd connection, const std::string& remoteAddress,
                                                      TMessageWindow logWindow,
-                                                     const TWebConnectionLimits& limits = {});
+                                                     const TWebConnectionLimits& limits = {},
+                                                     TLiveHandOver liveHandOver = {});
 
 } // namespace sw

@@ -164,6 +164,18 @@ inline double ToneMagnitude(const std::vector<double>& samples, double frequency
            static_cast<double>(samples.size());
 }
 
+// The same through a Hann window, scaled back by its coherent gain of one half: short blocks whose
+// length is no whole number of periods then leak next to nothing into other frequencies.
+inline double WindowedToneMagnitude(const std::vector<double>& samples, double frequency, double rate) {
+    std::vector<double> windowed(samples.size());
+    const double n = static_cast<double>(samples.size());
+    for (size_t i = 0; i < samples.size(); ++i) {
+        windowed[i] =
+            samples[i] * (0.5 - 0.5 * std::cos(2.0 * 3.14159265358979323846 * static_cast<double>(i) / n));
+    }
+    return 2.0 * ToneMagnitude(windowed, frequency, rate);
+}
+
 // A configuration of its own in a temporary folder, installed as the process's configuration.
 class TTestConfiguration {
 public:

@@ -59,8 +59,8 @@ TEST_F(ConfigurationTest, DefaultsWithoutAFile) {
     EXPECT_EQ(config->Broadcast().Host(), 0);
     EXPECT_TRUE(config->Log().Information());
     EXPECT_TRUE(config->Log().MessageEnabled(51));
-    EXPECT_TRUE(config->Log().MessageEnabled(60)) << "added messages are on without a key";
-    EXPECT_FALSE(config->Log().MessageEnabled(61));
+    EXPECT_TRUE(config->Log().MessageEnabled(61)) << "added messages are on without a key";
+    EXPECT_FALSE(config->Log().MessageEnabled(62));
     EXPECT_FALSE(config->Publish().Enabled());
     EXPECT_EQ(config->Publish().Url(), "");
     EXPECT_EQ(config->Publish().VideoBitrate(), 0);
@@ -186,6 +186,42 @@ TEST_F(ConfigurationTest, PublishSectionIsAppendedAndLeavesEveryOtherByteAlone) 
         << "and is never written";
 }
 
+TEST_F(ConfigurationTest, CaptureFormatKeysAreAbsentUntilSetAndAppendedAfterTheOthers) {
+    const std::string existing = "[Video]\r\nEnabled=1\r\nDevice=\r\nPort=2001\r\nBufferSize=32\r\n"
+                                 "SourceAddress=\r\nSourcePort=2001\r\n[Audio]\r\nPort=2002\r\n";
+    auto config = Load(existing);
+    EXPECT_EQ(config->Video().Width(), 0);
+    EXPECT_EQ(config->Video().FrameRate(), 0);
+    EXPECT_EQ(config->Video().PixelFormat(), "");
+    config->Video().SetEnabled(true);
+    EXPECT_EQ(ReadFile(Ini()), existing) << "a file without the keys stays byte for byte";
+
+    config->Video().BeginUpdate();
+    config->Video().SetWidth(1280);
+    config->Video().SetHeight(720);
+    config->Video().SetFrameRate(15);
+    config->Video().SetPixelFormat("YUYV");
+    config->Video().EndUpdate();
+    const std::string withFormat = "[Video]\r\nEnabled=1\r\nDevice=\r\nPort=2001\r\nBufferSize=32\r\n"
+                                   "SourceAddress=\r\nSourcePort=2001\r\nWidth=1280\r\nHeight=720\r\n"
+                                   "FrameRate=15\r\nPixelFormat=YUYV\r\n[Audio]\r\nPort=2002\r\n";
+    EXPECT_EQ(ReadFile(Ini()), withFormat);
+    auto reloaded = Load();
+    EXPECT_EQ(reloaded->Video().Width(), 1280);
+    EXPECT_EQ(reloaded->Video().Height(), 720);
+    EXPECT_EQ(reloaded->Video().FrameRate(), 15);
+    EXPECT_EQ(reloaded->Video().PixelFormat(), "YUYV");
+
+    // Cleared again, the keys leave the file.
+    reloaded->Video().BeginUpdate();
+    reloaded->Video().SetWidth(0);
+    reloaded->Video().SetHeight(0);
+    reloaded->Video().SetFrameRate(0);
+    reloaded->Video().SetPixelFormat("");
+    reloaded->Video().EndUpdate();
+    EXPECT_EQ(ReadFile(Ini()), existing);
+}
+
 TEST_F(ConfigurationTest, AddedMessageSwitchesAreStoredOnlyWhileOff) {
     auto config = Load();
     config->Log().SetMessageEnabled(55, false);
@@ -249,6 +285,52 @@ TEST(FileNameTest, ExtensionRule) {
     EXPECT_EQ(ChangeFileExt("/opt/sw/streamwright.bin", ".ini"), "/opt/sw/streamwright.ini");
     EXPECT_EQ(ChangeFileExt("/opt/sw.d/streamwright", ".log"), "/opt/sw.d/streamwright.log");
     EXPECT_EQ(ChangeFileExt("/tmp/my.settings.ini", ".log"), "/tmp/my.settings.log");
+}
+
+} // namespace
+} // namespace sw
+
+namespace sw {
+namespace {
+
+TEST(ListenAddressTest, AbsentFromTheFileUntilSetAndRemovedWhenCleared) {
+    test::TTempDir dir;
+    const std::string ini = dir.File("streamwright.ini");
+    TConfiguration config(ini);
+    config.Reload();
+    config.Broadcast().SetHost(0);
+    EXPECT_EQ(test::ReadFile(ini).find("ListenAddress"), std::string::npos);
+    config.Broadcast().SetListenAddress("::1");
+    EXPECT_EQ(TIniFile(ini).ReadString("Broadcast", "ListenAddress", ""), "::1");
+    EXPECT_EQ(TIniFile(ini).ReadKeyNames("Broadcast").back(), "ListenAddress")
+        << "appended after the design's keys";
+    config.Broadcast().SetListenAddress("");
+    EXPECT_EQ(test::ReadFile(ini).find("ListenAddress"), std::string::npos);
+}
+
+TEST(ListenAddressTest, RunValueWinsAndIsNeverSaved) {
+    test::TTempDir dir;
+    const std::string ini = dir.File("streamwright.ini");
+    test::WriteFile(ini, "[Broadcast]\r\nListenAddress=192.0.2.7\r\n");
+    TConfiguration config(ini);
+    config.Reload();
+    EXPECT_EQ(config.Broadcast().EffectiveListenAddress(), "192.0.2.7");
+    config.Broadcast().SetRunListenAddress("127.0.0.1");
+    config.Broadcast().SetHost(1);
+    EXPECT_EQ(config.Broadcast().EffectiveListenAddress(), "127.0.0.1");
+    EXPECT_EQ(TIniFile(ini).ReadString("Broadcast", "ListenAddress", ""), "192.0.2.7");
+}
+
+TEST(WebDefaultPathTest, StartUpMayMoveTheDefaultButNotAStoredPath) {
+    test::TTempDir dir;
+    const std::string ini = dir.File("streamwright.ini");
+    TConfiguration config(ini);
+    config.Web().SetDefaultPath("/home/ann/.local/share/streamwright/www");
+    config.Reload();
+    EXPECT_EQ(config.Web().Path(), "/home/ann/.local/share/streamwright/www");
+    test::WriteFile(ini, "[Web]\r\nPath=/srv/www/\r\n");
+    config.Reload();
+    EXPECT_EQ(config.Web().Path(), "/srv/www");
 }
 
 } // namespace

@@ -105,6 +105,48 @@ TEST_F(VideoEndToEndTest, EveryFrameArrivesInOrderAsAJpegOfTheDeviceSizeWithItsO
     EXPECT_EQ(log.find("Error  Video  Error"), std::string::npos) << "no frame failed";
 }
 
+TEST_F(VideoEndToEndTest, ConfiguredSizeAndRateReachTheViewer) {
+    test::WriteFile(Ini(), "[Video]\r\nEnabled=1\r\nDevice=Test Pattern\r\nPort=0\r\nWidth=1280\r\n"
+                           "Height=720\r\nFrameRate=15\r\n[Audio]\r\nEnabled=0\r\nPort=0\r\n"
+                           "[Web]\r\nEnabled=0\r\n");
+    std::unique_ptr<TProgramRunner> server = StartServer();
+    const std::string frames = Dir.File("frames");
+    std::string output;
+    std::string errors;
+    ASSERT_EQ(test::RunProgram(
+                  Client(), {"-v", std::to_string(VideoPort), "--no-audio", "-n", "20", "-j", frames, "-q"},
+                  &errors, &output, 60000),
+              0)
+        << errors;
+    EXPECT_EQ(Summary(output, "frames"), 20) << output;
+    // A loaded machine can only make the stream slower, never faster than the device's pace.
+    const size_t fps = output.find(" fps=");
+    ASSERT_NE(fps, std::string::npos) << output;
+    EXPECT_LE(std::atof(output.c_str() + fps + 5), 16.0) << output;
+    int decoded = 0;
+    if (DIR* dir = ::opendir(frames.c_str())) {
+        while (dirent* entry = ::readdir(dir)) {
+            if (entry->d_name[0] == '.') {
+                continue;
+            }
+            const std::string jpeg = test::ReadFile(frames + "/" + entry->d_name);
+            const test::TDecodedJpeg image =
+                test::DecodeJpeg(reinterpret_cast<const uint8_t*>(jpeg.data()), jpeg.size());
+            ASSERT_TRUE(image.Ok) << entry->d_name << ": " << image.Error;
+            EXPECT_EQ(image.Width, 1280);
+            EXPECT_EQ(image.Height, 720);
+            ++decoded;
+        }
+        ::closedir(dir);
+    }
+    EXPECT_EQ(decoded, 20);
+    server->Signal(SIGTERM);
+    EXPECT_EQ(server->WaitForExit(20000), 0);
+    const std::string log = server->Errors();
+    EXPECT_NE(log.find("dwRequestMicroSecPerFrame   = 66666"), std::string::npos) << log;
+    EXPECT_EQ(log.find("not offered"), std::string::npos) << log;
+}
+
 TEST_F(VideoEndToEndTest, StopWhileFramesFlowEndsCleanly) {
     std::unique_ptr<TProgramRunner> server = StartServer();
     TProgramRunner viewer(Client(), {"-v", std::to_string(VideoPort), "--no-audio", "-t", "30", "-i", "0.1"});

@@ -112,5 +112,42 @@ TEST_F(ViewerHeadlessTest, AViewerIsLoggedAndAHandBlockedAddressStaysBlockedAcro
         << "the log file keeps the entries";
 }
 
+// The viewer page once told visitors a command that the client rejected.
+TEST_F(ViewerHeadlessTest, TheCommandTheViewerPageShowsWatchesTheBroadcast) {
+    const std::string page = test::ReadFile(std::string(SW_SOURCE_DIR) + "/www/index.htm");
+    const size_t pre = page.find("<pre id=\"client-command\">");
+    ASSERT_NE(pre, std::string::npos);
+    const size_t begin = page.find('>', pre) + 1;
+    const size_t end = page.find("</pre>", begin);
+    std::string command = page.substr(begin, end - begin);
+    ASSERT_TRUE(command.starts_with("streamwright-client ")) << command;
+    for (auto [placeholder, value] :
+         {std::pair<std::string, std::string>{"VPORT", "VIDEO"}, {"APORT", "AUDIO"}}) {
+        size_t at = command.find(placeholder);
+        ASSERT_NE(at, std::string::npos) << command;
+        command.replace(at, placeholder.size(), value);
+    }
+    test::WriteFile(Ini(), "[Video]\r\nEnabled=1\r\nDevice=Test Pattern\r\nPort=0\r\n[Audio]\r\nEnabled=1\r\n"
+                           "Device=Test Tone\r\nPort=0\r\n");
+    std::unique_ptr<TProgramRunner> server = StartServer();
+    std::vector<std::string> arguments;
+    size_t from = std::string("streamwright-client ").size();
+    while (from < command.size()) {
+        size_t space = std::min(command.find(' ', from), command.size());
+        std::string word = command.substr(from, space - from);
+        arguments.push_back(word == "HOST"    ? "127.0.0.1"
+                            : word == "VIDEO" ? VideoPort
+                            : word == "AUDIO" ? AudioPort
+                                              : word);
+        from = space + 1;
+    }
+    arguments.insert(arguments.end(), {"--frames", "5", "-q"});
+    std::string summary;
+    ASSERT_EQ(RunClient(arguments, &summary), 0);
+    EXPECT_NE(summary.find("summary frames=5 "), std::string::npos) << summary;
+    server->Signal(SIGTERM);
+    EXPECT_EQ(server->WaitForExit(), 0);
+}
+
 } // namespace
 } // namespace sw

@@ -213,7 +213,7 @@ TEST_F(BroadcastControllerTest, DisabledActionsDoNotRunAndTheWindowsOwnAreLeftTo
     EXPECT_FALSE(Controller->Execute(A::ViewLog));
     EXPECT_FALSE(Controller->Execute(A::Options));
     Settle();
-    EXPECT_EQ(RecordedMessages(), std::vector<uint8_t>{lmStarting});
+    EXPECT_EQ(RecordedMessages(), (std::vector<uint8_t>{lmStarting, lmFiles}));
 }
 
 TEST_F(BroadcastControllerTest, EnabledTogglesStoreAtOnceAndLeaveARunningBroadcast) {

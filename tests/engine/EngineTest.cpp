@@ -6,6 +6,8 @@
 
 #include <QObject>
 #include <arpa/inet.h>
+#include <cerrno>
+#include <cstring>
 #include <netinet/in.h>
 #include <stdexcept>
 #include <sys/socket.h>
@@ -43,7 +45,7 @@ TEST_F(StartStopTest, StartAndStopToggleListening) {
     EXPECT_FALSE(CanConnect(videoPort));
     EXPECT_FALSE(CanConnect(audioPort));
     Settle();
-    EXPECT_EQ(RecordedMessages(), (std::vector<uint8_t>{lmStarting, lmStart, lmStop}));
+    EXPECT_EQ(RecordedMessages(), (std::vector<uint8_t>{lmStarting, lmFiles, lmStart, lmStop}));
 }
 
 TEST_F(StartStopTest, BothBusyPortsAreLoggedAndNothingStarts) {
@@ -51,9 +53,10 @@ TEST_F(StartStopTest, BothBusyPortsAreLoggedAndNothingStarts) {
     TPortHolder audio(Config->Audio().Port());
     EXPECT_FALSE(Controller->Start());
     Settle();
-    EXPECT_EQ(RecordedMessages(), (std::vector<uint8_t>{lmStarting, lmVideoPortInUse, lmAudioPortInUse}));
-    EXPECT_EQ(Recorded[1].Level, llError);
-    EXPECT_EQ(Recorded[1].Detail, "");
+    EXPECT_EQ(RecordedMessages(),
+              (std::vector<uint8_t>{lmStarting, lmFiles, lmVideoPortInUse, lmAudioPortInUse}));
+    EXPECT_EQ(Recorded[2].Level, llError);
+    EXPECT_EQ(Recorded[2].Detail, "");
     EXPECT_FALSE(Engine->ServerSocketVideo.Active());
     EXPECT_FALSE(Controller->Broadcasting());
 }
@@ -124,7 +127,7 @@ TEST_F(StartStopTest, FailedDeviceStartRunsStopOnce) {
     EXPECT_FALSE(Engine->ServerSocketVideo.Active());
     EXPECT_FALSE(Engine->ServerSocketAudio.Active());
     Settle();
-    EXPECT_EQ(RecordedMessages(), (std::vector<uint8_t>{lmStarting, lmStart, lmStop}));
+    EXPECT_EQ(RecordedMessages(), (std::vector<uint8_t>{lmStarting, lmFiles, lmStart, lmStop}));
 }
 
 TEST_F(StartStopTest, ServerThatCannotListenIsAnExceptionAndStops) {
@@ -218,6 +221,139 @@ TEST(LocalAddressesTest, SourceCanBeReplaced) {
     std::vector<std::string> real;
     LocalAddresses(real);
     EXPECT_EQ(real.back(), "127.0.0.1");
+}
+
+} // namespace
+} // namespace sw
+
+namespace sw {
+namespace {
+
+using test::EngineFixture;
+
+TEST_F(EngineFixture, FilesInUseFollowStarting) {
+    ASSERT_GE(Recorded.size(), 2u);
+    EXPECT_EQ(Recorded[1].Message, lmFiles);
+    EXPECT_EQ(Recorded[1].Level, llInformation);
+    EXPECT_EQ(
+        FromCommaText(Recorded[1].Values),
+        (std::vector<std::string>{Dir.File("streamwright.ini"), Dir.File("streamwright.log"), Dir.Path()}));
+    EXPECT_NE(Recorded[1].Detail.find("log " + Dir.File("streamwright.log")), std::string::npos);
+}
+
+// A blocking TCP connection to address:port (IPv4 or IPv6); invalid when refused.
+TUniqueFd ConnectTo(const std::string& address, int port) {
+    sockaddr_storage where{};
+    socklen_t length = 0;
+    auto* in6 = reinterpret_cast<sockaddr_in6*>(&where);
+    auto* in = reinterpret_cast<sockaddr_in*>(&where);
+    if (::inet_pton(AF_INET6, address.c_str(), &in6->sin6_addr) == 1) {
+        in6->sin6_family = AF_INET6;
+        in6->sin6_port = htons(static_cast<uint16_t>(port));
+        length = sizeof *in6;
+    } else if (::inet_pton(AF_INET, address.c_str(), &in->sin_addr) == 1) {
+        in->sin_family = AF_INET;
+        in->sin_port = htons(static_cast<uint16_t>(port));
+        length = sizeof *in;
+    } else {
+        throw std::invalid_argument(address);
+    }
+    TUniqueFd fd(::socket(where.ss_family, SOCK_STREAM | SOCK_CLOEXEC, 0));
+    if (::connect(fd.Get(), reinterpret_cast<sockaddr*>(&where), length) != 0) {
+        return {};
+    }
+    return fd;
+}
+
+bool HasIPv6Loopback() {
+    TUniqueFd fd(::socket(AF_INET6, SOCK_STREAM | SOCK_CLOEXEC, 0));
+    sockaddr_in6 any{};
+    any.sin6_family = AF_INET6;
+    any.sin6_addr = in6addr_loopback;
+    return fd && ::bind(fd.Get(), reinterpret_cast<sockaddr*>(&any), sizeof any) == 0;
+}
+
+using ListenAddressTest = EngineFixture;
+
+TEST_F(ListenAddressTest, LoopbackOnlyIsNotReachableOnAnotherLocalAddress) {
+    Config->Broadcast().SetRunListenAddress("127.0.0.1");
+    Config->Web().SetEnabled(true);
+    ASSERT_TRUE(Controller->Start());
+    for (int port : {Config->Video().Port(), Config->Audio().Port(), Config->Web().Port()}) {
+        EXPECT_TRUE(ConnectTo("127.0.0.1", port)) << port;
+        EXPECT_FALSE(ConnectTo("127.0.0.2", port)) << port;
+    }
+    Controller->Stop();
+    Config->Broadcast().SetRunListenAddress("");
+    ASSERT_TRUE(Controller->Start());
+    EXPECT_TRUE(ConnectTo("127.0.0.2", Config->Video().Port())) << "every IPv4 interface by default";
+}
+
+TEST_F(ListenAddressTest, IPv6ViewerIsServedAndRegistered) {
+    if (!HasIPv6Loopback()) {
+        GTEST_SKIP() << "no IPv6 loopback on this machine";
+    }
+    test::WriteFile(Dir.File("index.htm"), "<html>six</html>");
+    Config->Broadcast().SetListenAddress("::1");
+    Config->Web().SetEnabled(true);
+    ASSERT_TRUE(Controller->Start());
+    EXPECT_FALSE(ConnectTo("127.0.0.1", Config->Video().Port()));
+
+    TUniqueFd web = ConnectTo("::1", Config->Web().Port());
+    ASSERT_TRUE(web);
+    const std::string request = "GET /index.htm HTTP/1.1\r\nHost: [::1]\r\n\r\n";
+    ASSERT_EQ(::send(web.Get(), request.data(), request.size(), MSG_NOSIGNAL),
+              static_cast<ssize_t>(request.size()));
+    std::string response;
+    char buffer[4096];
+    while (response.find("six") == std::string::npos) {
+        ssize_t n = ::recv(web.Get(), buffer, sizeof buffer, 0);
+        if (n <= 0) {
+            break;
+        }
+        response.append(buffer, static_cast<size_t>(n));
+    }
+    EXPECT_EQ(response.rfind("HTTP/1.1 200", 0), 0u) << response;
+    EXPECT_NE(response.find("<html>six</html>"), std::string::npos);
+
+    TUniqueFd viewer = ConnectTo("::1", Config->Video().Port());
+    ASSERT_TRUE(viewer);
+    ASSERT_TRUE(ProcessEventsUntil([this] { return Engine->ServerSocketVideo.ConnectionCount() == 1; }));
+    EXPECT_EQ(Engine->ServerSocketVideo.Connections()[0]->RemoteAddress(), "::1");
+}
+
+TEST_F(ListenAddressTest, PortTestChecksTheListeningAddress) {
+    if (!HasIPv6Loopback()) {
+        GTEST_SKIP() << "no IPv6 loopback on this machine";
+    }
+    TUniqueFd holder(::socket(AF_INET6, SOCK_STREAM | SOCK_CLOEXEC, 0));
+    sockaddr_in6 where{};
+    where.sin6_family = AF_INET6;
+    where.sin6_addr = in6addr_loopback;
+    where.sin6_port = htons(static_cast<uint16_t>(Config->Video().Port()));
+    ASSERT_EQ(::bind(holder.Get(), reinterpret_cast<sockaddr*>(&where), sizeof where), 0);
+    ASSERT_EQ(::listen(holder.Get(), 1), 0);
+    Config->Broadcast().SetRunListenAddress("::1");
+    EXPECT_FALSE(Controller->Start());
+    Settle();
+    EXPECT_EQ(RecordedMessages().back(), lmVideoPortInUse) << "taken on ::1 although free on 127.0.0.1";
+}
+
+TEST_F(ListenAddressTest, HostNamesResolveAndAForeignAddressFailsTheStartWithItsReason) {
+    Config->Broadcast().SetRunListenAddress("localhost");
+    ASSERT_TRUE(Controller->Start());
+    EXPECT_TRUE(ConnectTo("127.0.0.1", Config->Video().Port()) || ConnectTo("::1", Config->Video().Port()));
+    Controller->Stop();
+    Settle();
+    Recorded.clear();
+    // Not this machine's address: the servers cannot listen there, which is no busy port.
+    Config->Broadcast().SetRunListenAddress("192.0.2.1");
+    EXPECT_FALSE(Controller->Start());
+    Settle();
+    EXPECT_FALSE(Controller->Broadcasting());
+    EXPECT_FALSE(Engine->ServerSocketVideo.Active());
+    ASSERT_EQ(RecordedMessages(), (std::vector<uint8_t>{lmStart, lmException, lmStop}));
+    EXPECT_NE(Recorded[1].Detail.find(std::strerror(EADDRNOTAVAIL)), std::string::npos) << Recorded[1].Detail;
 }
 
 } // namespace

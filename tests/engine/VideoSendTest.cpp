@@ -101,6 +101,25 @@ TEST_F(VideoSendTest, AViewerThatFellBehindGetsTheNextPacketOnlyOnceItCaughtUp) 
     EXPECT_EQ(static_cast<uint8_t>(fromBehind[60020]), 3) << "packet 3's own bytes";
 }
 
+TEST_F(VideoSendTest, ASmallBufferSizeIsRaisedSoAWholeFrameGoesOutAtOnce) {
+    // "BufferSize" 0 asks for the system's smallest send buffer; a 200 KB frame must still be taken
+    // whole, or a fast viewer would get it in pieces and skip the next.
+    Config->Video().SetBufferSize(0);
+    TUniqueFd reader = ConnectViewer(VideoPort, "127.0.0.2");
+    ASSERT_TRUE(WaitFor([&] { return EntriesOf(lmVideoSocketConnect).size() == 2; }));
+    std::vector<uint8_t> jpeg(200000, 0x55);
+    std::string fromReader;
+    for (uint32_t number = 1; number <= 3; ++number) {
+        const TViewerSendCounts counts = Engine->SendVideo(
+            VideoPacketHeader(number, static_cast<uint32_t>(jpeg.size())), jpeg.data(), jpeg.size());
+        EXPECT_EQ(counts.Sent, 1) << number;
+        EXPECT_EQ(counts.Queued, 0) << number;
+        ASSERT_TRUE(WaitFor(
+            [&] { return Available(reader, &fromReader) >= 0 && fromReader.size() == number * 200010; }));
+    }
+    EXPECT_EQ(EntriesOf(lmVideoSocketConnect).back().Values, "0") << "the log keeps the operator's size";
+}
+
 // A viewer of the broadcast: reads whatever has arrived without waiting.
 class TRawViewer : public TViewerFixture {
 public:

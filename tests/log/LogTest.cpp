@@ -61,6 +61,15 @@ TEST(CommaTextTest, ReadsLooseText) {
     EXPECT_TRUE(FromCommaText("").empty());
 }
 
+// A NUL outside quotes once made the reader add empty items until memory ran out.
+TEST(CommaTextTest, NulIsBlankOutsideQuotesAndKeptInside) {
+    EXPECT_EQ(FromCommaText(std::string("\0\x02", 2)), (std::vector<std::string>{}));
+    EXPECT_EQ(FromCommaText(std::string("a,\0b", 4)), (std::vector<std::string>{"a", "b"}));
+    EXPECT_EQ(FromCommaText(std::string("a\0b", 3)), (std::vector<std::string>{"a", "b"}));
+    EXPECT_EQ(FromCommaText(std::string("\"a\0b\",c", 7)),
+              (std::vector<std::string>{std::string("a\0b", 3), "c"}));
+}
+
 TEST(CommaTextTest, SplitsLinesAtEveryKindOfLineEnd) {
     EXPECT_EQ(SplitLines("a\r\nb\rc\nd\n"), (std::vector<std::string>{"a", "b", "c", "d"}));
     EXPECT_EQ(SplitLines("a\n\nb"), (std::vector<std::string>{"a", "", "b"}));
@@ -105,6 +114,19 @@ TEST(LogFormatTest, LineBreaksInDetailOrValuesNeverSplitTheLine) {
     std::string line = FormatLogLine(entry);
     EXPECT_EQ(line.find_first_of("\r\n"), std::string::npos);
     EXPECT_EQ(FromCommaText(line)[4], "GET /x HTTP/1.1  Injected: yes");
+}
+
+TEST(LogFormatTest, LongItemsAreCutOnACharacterBoundary) {
+    EXPECT_EQ(BoundLogItem(std::string(1024, 'x')), std::string(1024, 'x'));
+    EXPECT_EQ(BoundLogItem(std::string(1025, 'x')), std::string(1024, 'x') + "... (1025 bytes)");
+    // "\xC3\xA9" straddles byte 1024: the whole character goes.
+    std::string text = std::string(1023, 'x') + "\xC3\xA9" + std::string(10, 'y');
+    EXPECT_EQ(BoundLogItem(text), std::string(1023, 'x') + "... (1035 bytes)");
+    std::string values = ToCommaText({"short", std::string(5000, 'v')});
+    EXPECT_EQ(FromCommaText(BoundLogValues(values)),
+              (std::vector<std::string>{"short", std::string(1024, 'v') + "... (5000 bytes)"}));
+    std::string manyShort = HexDumpValues(reinterpret_cast<const uint8_t*>(text.data()), 200);
+    EXPECT_EQ(BoundLogValues(manyShort), manyShort) << "many short values stay whole";
 }
 
 TEST(LogFormatTest, HexDumpRowsAreSeventyFiveCharacters) {
@@ -156,7 +178,7 @@ TEST(LogTablesTest, AddedMessagesFollowTheOriginalNumbers) {
     EXPECT_STREQ(MessageText(lmVideoDeviceRestored), "Device restored");
     EXPECT_STREQ(MessageCategoryName(lmAudioDeviceLost), "Audio");
     EXPECT_STREQ(MessageText(lmAudioDeviceRestored), "Device restored");
-    EXPECT_EQ(lmAudioDeviceRestored + 1, kLogMessageCount);
+    EXPECT_EQ(lmFiles + 1, kLogMessageCount);
 }
 
 class EventLogTest : public ::testing::Test {
@@ -210,7 +232,6 @@ TEST_F(EventLogTest, KeepsAtMostTenThousandLines) {
 TEST_F(EventLogTest, SavesLoadsAndClears) {
     Log.WriteLogEntry(Entry(llInformation, lmStart, "a\r\nb"), Settings);
     Log.WriteLogEntry(Entry(llError, lmException, "boom"), Settings);
-    EXPECT_TRUE(Log.Unsaved());
     ASSERT_TRUE(Log.SaveLog());
     EXPECT_FALSE(Log.Unsaved());
     std::string file = ReadFile(Dir.File("s.log"));
@@ -247,8 +268,89 @@ TEST_F(EventLogTest, MissingFileLoadsEmpty) {
     log.LoadLog();
     EXPECT_TRUE(log.LogLines().empty());
     log.WriteLogEntry(Entry(llInformation, lmStart), Settings);
-    EXPECT_FALSE(log.SaveLog()) << "the folder does not exist";
+    EXPECT_FALSE(log.WaitWritten()) << "the folder does not exist";
     EXPECT_TRUE(log.Unsaved());
+    EXPECT_FALSE(log.SaveLog());
+    EXPECT_TRUE(log.Unsaved());
+}
+
+std::string FileImage(const TLogLines& lines) {
+    std::string image;
+    for (const std::string& line : lines) {
+        image += line + "\r\n";
+    }
+    return image;
+}
+
+TEST_F(EventLogTest, FileIsCurrentAfterEveryEntryWithoutRewrites) {
+    Log.LoadLog();
+    for (int i = 0; i < 50; ++i) {
+        ASSERT_TRUE(Log.WriteLogEntry(Entry(llInformation, lmWebGet, "/" + std::to_string(i)), Settings));
+        ASSERT_TRUE(Log.WaitWritten());
+        ASSERT_EQ(ReadFile(Dir.File("s.log")), FileImage(Log.LogLines())) << i;
+    }
+    EXPECT_FALSE(Log.Unsaved());
+    EXPECT_EQ(Log.Rewrites(), 0u) << "appends only while the cap drops nothing";
+}
+
+TEST_F(EventLogTest, LinesDroppedByTheCapAskForOneRewrite) {
+    std::string text;
+    for (size_t i = 0; i < TEventLog::kMaxLines; ++i) {
+        text += "old " + std::to_string(i) + "\r\n";
+    }
+    WriteFile(Dir.File("s.log"), text);
+    Log.LoadLog();
+    EXPECT_FALSE(Log.Unsaved());
+    for (int i = 0; i < 3; ++i) {
+        Log.WriteLogEntry(Entry(llInformation, lmWebGet, std::to_string(i)), Settings);
+    }
+    ASSERT_TRUE(Log.WaitWritten());
+    EXPECT_TRUE(Log.Unsaved());
+    const TLogLines& lines = Log.LogLines();
+    std::string newest =
+        lines[lines.size() - 3] + "\r\n" + lines[lines.size() - 2] + "\r\n" + lines.back() + "\r\n";
+    std::string before = ReadFile(Dir.File("s.log"));
+    EXPECT_TRUE(before.starts_with("old 0\r\n") && before.ends_with(newest))
+        << "the new lines are in the file before the rewrite";
+    Log.SaveLogAsync();
+    EXPECT_FALSE(Log.Unsaved());
+    ASSERT_TRUE(Log.WaitWritten());
+    EXPECT_EQ(ReadFile(Dir.File("s.log")), FileImage(Log.LogLines()));
+    EXPECT_EQ(Log.Rewrites(), 1u);
+}
+
+TEST_F(EventLogTest, LoadedFileWithoutAFinalLineEndIsRewrittenNotAppendedTo) {
+    WriteFile(Dir.File("s.log"), "first\r\nhalf a line");
+    Log.LoadLog();
+    EXPECT_TRUE(Log.Unsaved());
+    Log.WriteLogEntry(Entry(llInformation, lmStart), Settings);
+    ASSERT_TRUE(Log.WaitWritten());
+    EXPECT_EQ(ReadFile(Dir.File("s.log")), "first\r\nhalf a line") << "not glued to the last line";
+    ASSERT_TRUE(Log.SaveLog());
+    Log.WriteLogEntry(Entry(llInformation, lmStop), Settings);
+    ASSERT_TRUE(Log.WaitWritten());
+    EXPECT_EQ(ReadFile(Dir.File("s.log")), FileImage(Log.LogLines()));
+    EXPECT_EQ(Log.LogLines().size(), 4u);
+}
+
+// A flood of long URIs once grew the process by hundreds of megabytes and the file to 242 MB.
+TEST_F(EventLogTest, EntriesFromOutsideAreBoundedPerItem) {
+    TAMLog entry = Entry(llInformation, lmWebGet, "/" + std::string(8000, 'u'));
+    entry.Values =
+        ToCommaText({"Status code: 404", "Remote Address: 10.0.0.1", "Agent: " + std::string(7000, 'a')});
+    for (size_t i = 0; i < TEventLog::kMaxLines + 10; ++i) {
+        Log.WriteLogEntry(entry, Settings);
+    }
+    ASSERT_TRUE(Log.SaveLog());
+    size_t bytes = ReadFile(Dir.File("s.log")).size();
+    EXPECT_LT(bytes, TEventLog::kMaxLines * 2300) << "detail and agent cut at 1 KiB each";
+    std::vector<std::string> items = FromCommaText(Log.LogLines().back());
+    ASSERT_EQ(items.size(), 6u);
+    EXPECT_EQ(items[4], "/" + std::string(1023, 'u') + "... (8001 bytes)");
+    std::vector<std::string> values = FromCommaText(items[5]);
+    ASSERT_EQ(values.size(), 3u);
+    EXPECT_EQ(values[0], "Status code: 404");
+    EXPECT_EQ(values[2], "Agent: " + std::string(1017, 'a') + "... (7007 bytes)");
 }
 
 TEST(LogPostTest, EntriesPostedFromEightThreadsArriveExactlyOnce) {

@@ -348,7 +348,7 @@ TEST_F(OptionsDialogTest, SwitchTreeIsSortedExpandedAndTogglesOnImageClicks) {
                                                     "Video", "Web"}));
     QTreeWidgetItem* video = Category(tree, "Video");
     ASSERT_NE(video, nullptr);
-    EXPECT_EQ(video->childCount(), 20);
+    EXPECT_EQ(video->childCount(), 22);
     EXPECT_EQ(video->child(0)->text(0), QStringLiteral("Capture get setup"));
     tree->collapseItem(video);
     EXPECT_TRUE(video->isExpanded()) << "a collapse is refused";

@@ -239,6 +239,10 @@ TEST_F(CaptureControlTest, DialogsAreFollowedByTheRefresh) {
     EXPECT_EQ(entries[1].Values[21], "dwAudioBufferSize           = 2048");
     EXPECT_EQ(entries[3].Values[5], "biCompression               = 842094169");
     EXPECT_EQ(Control->CaptureStatus().uiImageWidth, 320u);
+    // The choice is kept for the next initialisation, with or without windows.
+    EXPECT_EQ(Config->Video().Width(), 320);
+    EXPECT_EQ(Config->Video().Height(), 240);
+    EXPECT_EQ(Config->Video().PixelFormat(), "YV12");
 
     Prompts.Choices.push_back(TTestPatternDriver::GreyRamp);
     EXPECT_TRUE(Control->VideoSourceDialog());
@@ -253,6 +257,38 @@ TEST_F(CaptureControlTest, DialogsAreFollowedByTheRefresh) {
     EXPECT_TRUE(Control->VideoCompressionDialog());
     EXPECT_EQ(Prompts.Messages.size(), 1u);
     EXPECT_EQ(Summary(Collector.Take()), refresh);
+}
+
+TEST_F(CaptureControlTest, ConfiguredFormatIsAppliedWhenTheDeviceIsInitialised) {
+    Config->Video().SetWidth(1280);
+    Config->Video().SetHeight(720);
+    Config->Video().SetFrameRate(15);
+    ASSERT_TRUE(Control->InitializeVideo());
+    std::vector<TLogCollector::TEntry> entries = Collector.Take();
+    for (const auto& entry : entries) {
+        EXPECT_NE(entry.Level, llWarning) << entry.Detail;
+    }
+    EXPECT_EQ(Control->CaptureStatus().uiImageWidth, 1280u);
+    EXPECT_EQ(Control->CaptureStatus().uiImageHeight, 720u);
+    EXPECT_EQ(Control->CaptureParms().dwRequestMicroSecPerFrame, 66666u);
+    EXPECT_EQ(InfoHeaderOf(Control->VideoFormat().data()).biWidth, 1280);
+}
+
+TEST_F(CaptureControlTest, FormatTheDeviceCannotGiveIsLoggedWithWhatItOffers) {
+    Config->Video().SetWidth(1001);
+    Config->Video().SetHeight(3000);
+    Config->Video().SetPixelFormat("MJPG");
+    ASSERT_TRUE(Control->InitializeVideo());
+    std::vector<TLogCollector::TEntry> entries = Collector.Take();
+    auto warning = std::find_if(entries.begin(), entries.end(),
+                                [](const auto& entry) { return entry.Level == llWarning; });
+    ASSERT_NE(warning, entries.end());
+    EXPECT_EQ(warning->Message, lmVideoError);
+    EXPECT_EQ(warning->Detail, "Format 1001 x 3000 MJPG not offered, using 1000 x 1080 UYVY at 30 fps");
+    ASSERT_EQ(warning->Values.size(), 1u);
+    EXPECT_NE(warning->Values[0].find("any even size from 160 x 120 to 1920 x 1080"), std::string::npos);
+    EXPECT_EQ(Control->CaptureStatus().uiImageWidth, 1000u) << "the nearest format is used";
+    EXPECT_EQ(Control->VideoState(), vsInitialized);
 }
 
 TEST_F(CaptureControlTest, FinalizeAndReinitialize) {

@@ -294,8 +294,13 @@ TEST(OverlayPainterTest, FontSizesOfEveryKindGiveAUsableFont) {
     for (const int32_t size : {0, -2147483647 - 1, 2147483647}) {
         settings.Size = size;
         const int pixels = TOverlayPainter::OverlayFont(settings).pixelSize();
-        EXPECT_TRUE(pixels >= 1 && pixels <= 2048) << size;
+        EXPECT_TRUE(pixels >= 1 && pixels <= 341) << size;
     }
+    // Beyond what the options dialog offers (1 to 256 points) the size is held at its end.
+    settings.Size = 10000;
+    EXPECT_EQ(TOverlayPainter::OverlayFont(settings).pixelSize(), 341) << "256 points at 96 dpi";
+    settings.Size = -10000;
+    EXPECT_EQ(TOverlayPainter::OverlayFont(settings).pixelSize(), 341);
 }
 
 } // namespace

@@ -211,6 +211,12 @@ TEST(WebRequestTest, FramingAttacksAreInvalid) {
         "PUT / HTTP/1.1\r\nContent-Length: 1 2\r\n\r\n",
         "PUT / HTTP/1.1\r\nContent-Length:\r\n\r\n",
         "PUT / HTTP/1.1\r\nContent-Length: 99999999999999999999999\r\n\r\n",
+        // A name with white space before its colon is a header to some proxies and none to us, so
+        // its body would be read as a further request.
+        "PUT / HTTP/1.1\r\nContent-Length : 41\r\n\r\nGET /smuggled HTTP/1.1\r\nHost: x\r\n\r\n",
+        "PUT / HTTP/1.1\r\nTransfer-Encoding : chunked\r\n\r\n",
+        "PUT / HTTP/1.1\r\nContent-Length\t: 5\r\n\r\nhello",
+        "PUT / HTTP/1.1\r\nHost: a\r\n Content-Length: 5\r\n\r\nhello",
     };
     // The first entry holds a NUL, so its length is given by hand.
     TWebRequest nul;

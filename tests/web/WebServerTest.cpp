@@ -188,6 +188,50 @@ TEST_F(WebServerTest, EachRequestPostsOneInformationEntry) {
     }
 }
 
+TEST_F(WebServerTest, InvalidGetIsLoggedWithoutItsUri) {
+    TClient client(S.Port());
+    ASSERT_TRUE(client.Send("GET /index.htm HTTP/1.1\r\nContent-Length : 5\r\n\r\nhello"));
+    THttpResponse response = client.Read();
+    EXPECT_EQ(response.Status, 400);
+    EXPECT_TRUE(client.WaitClosed()) << "an invalid request closes the connection";
+    ASSERT_TRUE(WaitForEntries(S.Log, 1, 5000));
+    EXPECT_EQ(S.Log.Entries[0].Message, lmWebGet);
+    EXPECT_EQ(S.Log.Entries[0].Detail, "");
+}
+
+// With no "Path" the home directory is the executable's folder, where the settings and the log lie.
+TEST_F(WebServerTest, TheProgramsOwnFilesAreNeverServed) {
+    TConfiguration own(S.Home.File("streamwright.ini"));
+    own.Reload();
+    own.Web().SetPath(S.Home.Path());
+    SetConfiguration(&own);
+    WriteHomeFile(S.Home, "streamwright.ini", "[Blocked]\r\n10.0.0.1=1\r\n");
+    WriteHomeFile(S.Home, "streamwright.log", "100,1,x,42,10.0.0.7,\r\n");
+    WriteHomeFile(S.Home, "streamwright.ini.Ab3xZ9", "half");
+    WriteHomeFile(S.Home, "streamwright.log.q1W2e3", "half");
+    WriteHomeFile(S.Home, "index.htm.Zz9Yy8", "half");
+    WriteHomeFile(S.Home, "index.20261208.140509.htm", "old page");
+    ASSERT_EQ(::link(S.Home.File("streamwright.ini").c_str(), S.Home.File("copy.txt").c_str()), 0);
+    ASSERT_EQ(::symlink("streamwright.log", S.Home.File("log.txt").c_str()), 0);
+    WriteHomeFile(S.Home, "streamwright.ini.bak", "an ordinary file");
+    WriteHomeFile(S.Home, "index.2026.htm", "an ordinary file");
+
+    TClient client(S.Port());
+    for (const char* uri : {"/streamwright.ini", "/streamwright.log", "/streamwright.ini.Ab3xZ9",
+                            "/streamwright.log.q1W2e3", "/index.htm.Zz9Yy8", "/index.20261208.140509.htm",
+                            "/copy.txt", "/log.txt", "http://host/streamwright.ini", "//streamwright.log"}) {
+        ASSERT_TRUE(client.Send(Get(uri, "Connection: Keep-Alive\r\n")));
+        THttpResponse response = client.Read();
+        EXPECT_EQ(response.Status, 404) << uri;
+        EXPECT_EQ(response.Body, "") << uri;
+    }
+    for (const char* uri : {"/index.htm", "/streamwright.ini.bak", "/index.2026.htm"}) {
+        ASSERT_TRUE(client.Send(Get(uri, "Connection: Keep-Alive\r\n")));
+        EXPECT_EQ(client.Read().Status, 200) << uri;
+    }
+    SetConfiguration(nullptr);
+}
+
 TEST_F(WebServerTest, LargeFileArrivesByteForByte) {
     std::string content(5 * 1024 * 1024 + 123, '\0');
     uint32_t x = 12345;

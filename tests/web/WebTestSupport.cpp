@@ -206,6 +206,7 @@ TWebConnectionLimits TServerFixture::FastLimits() {
     TWebConnectionLimits limits;
     limits.IdleTimeoutMs = 3000;
     limits.HeaderTimeoutMs = 2000;
+    limits.RequestTimeoutMs = 3000;
     limits.WriteTimeoutMs = 3000;
     limits.LingerMs = 500;
     return limits;

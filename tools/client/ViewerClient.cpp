@@ -21,12 +21,14 @@ namespace sw::client {
 
 const char* const kClientUsage =
     "Usage: streamwright-client [OPTIONS] [HOST]\n"
+    "       streamwright-client --host HOST --video-port VPORT --audio-port APORT\n"
     "\n"
     "Connects to a Streamwright broadcast as a viewer, checks every video packet (0x01, frame number,\n"
     "0x02, JPEG length, a JPEG from FF D8 to FF D9) and reports frames, frame-number gaps, frames per\n"
     "second and bytes per second. HOST is a name or IPv4 address (default 127.0.0.1).\n"
     "\n"
     "Streams:\n"
+    "  -H, --host HOST          the broadcasting machine, as the last argument does\n"
     "  -v, --video-port PORT    video port (default 2001)\n"
     "  -a, --audio-port PORT    audio port (default 2002)\n"
     "      --no-video           do not connect to the video port\n"
@@ -100,6 +102,7 @@ bool ParseSeconds(const char* text, double& value) {
 std::optional<TClientOptions> ParseClientOptions(int argc, char** argv, std::string& error, bool& help) {
     enum { kNoVideo = 1000, kNoAudio, kMaxJpeg, kConnectTimeout };
     static const option kLong[] = {
+        {"host", required_argument, nullptr, 'H'},
         {"video-port", required_argument, nullptr, 'v'},
         {"audio-port", required_argument, nullptr, 'a'},
         {"no-video", no_argument, nullptr, kNoVideo},
@@ -125,11 +128,12 @@ std::optional<TClientOptions> ParseClientOptions(int argc, char** argv, std::str
     opterr = 0;
     int c;
     uint64_t number = 0;
+    bool hostGiven = false;
     auto bad = [&](const std::string& what) {
         error = what;
         return std::nullopt;
     };
-    while ((c = getopt_long(argc, argv, ":v:a:b:n:t:j:m:w:p:i:qh", kLong, nullptr)) != -1) {
+    while ((c = getopt_long(argc, argv, ":H:v:a:b:n:t:j:m:w:p:i:qh", kLong, nullptr)) != -1) {
         const std::string arg = optarg ? optarg : "";
         switch (c) {
         case 'v':
@@ -138,6 +142,13 @@ std::optional<TClientOptions> ParseClientOptions(int argc, char** argv, std::str
                 return bad("invalid port: " + arg);
             }
             (c == 'v' ? options.VideoPort : options.AudioPort) = static_cast<int>(number);
+            break;
+        case 'H':
+            if (arg.empty()) {
+                return bad("invalid host: an empty name");
+            }
+            options.Host = arg;
+            hostGiven = true;
             break;
         case kNoVideo:
             options.Video = false;
@@ -205,6 +216,9 @@ std::optional<TClientOptions> ParseClientOptions(int argc, char** argv, std::str
         }
     }
     if (optind < argc) {
+        if (hostGiven) {
+            return bad(std::string("two hosts: --host and ") + argv[optind]);
+        }
         options.Host = argv[optind++];
     }
     if (optind < argc) {

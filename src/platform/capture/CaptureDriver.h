@@ -6,6 +6,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 namespace sw {
 
@@ -24,6 +25,21 @@ struct TCaptureError {
 };
 
 enum class TFrameWait { Ready, Timeout, Failed };
+
+// A capture format asked for or in use: frame size, frames per second and the device's four-character
+// pixel format code. 0 in a request leaves that part as the device has it.
+struct TCaptureFormat {
+    uint32_t Width = 0;
+    uint32_t Height = 0;
+    uint32_t FrameRate = 0;
+    uint32_t PixelFormat = 0;
+};
+
+// "640 x 480" and the like; a four-character code as its four characters.
+std::string FourCcText(uint32_t fourcc);
+// The code of a four-character text such as "YUYV"; 0 for any other text.
+uint32_t FourCcOf(const std::string& text);
+std::string DescribeCaptureFormat(const TCaptureFormat& format);
 
 // One connected capture device. The capture window owns it and calls it on its own thread, except
 // WaitForFrame, which the thread that asked for a grab runs so that the owner thread is not blocked
@@ -44,6 +60,14 @@ public:
     virtual bool DialogVideoSource() = 0;
     virtual bool DialogVideoDisplay() = 0;
     virtual bool DialogVideoCompression() = 0;
+
+    // What the device offers, one line per pixel format and size with its frame rates, for the log and
+    // the report. Owner thread, while no grab runs.
+    virtual std::vector<std::string> OfferedFormats() = 0;
+    // Switches to the offered format nearest to request; applied tells what the device uses now. False
+    // when that is not what was asked for (or the switch failed and the old format was kept).
+    virtual bool ApplyFormat(const TCaptureFormat& request, TCaptureFormat& applied) = 0;
+    virtual TCaptureFormat CurrentFormat() = 0;
 
     // Any thread: waits until the next frame can be taken, at most a few frame periods.
     virtual TFrameWait WaitForFrame(TCaptureError& error) = 0;

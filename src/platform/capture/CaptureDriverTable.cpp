@@ -121,6 +121,13 @@ bool capGetDriverDescription(int index, std::string& name, std::string& version)
     return true;
 }
 
+std::vector<std::string> CaptureDriverFormats(const TCaptureDriverEntry& entry) {
+    if (entry.Kind == TCaptureDriverKind::TestPattern) {
+        return TTestPatternDriver(0).OfferedFormats();
+    }
+    return V4l2OfferedFormats(*LibV4l2Device(), entry.DevicePath);
+}
+
 std::unique_ptr<TCaptureDriver> ConnectCaptureDriver(uint32_t index) {
     if (index >= static_cast<uint32_t>(kCaptureDriverCount)) {
         return nullptr;

@@ -33,6 +33,10 @@ bool capGetDriverDescription(int index, std::string& name, std::string& version)
 
 inline constexpr const char* kTestPatternName = "Test Pattern";
 
+// What the driver of an entry offers, one line per pixel format and size with its frame rates; a V4L2
+// device is opened only to ask, not streamed from. Empty when the device cannot be opened.
+std::vector<std::string> CaptureDriverFormats(const TCaptureDriverEntry& entry);
+
 // Opens the driver at index of the table; nothing for an index without a driver or a device that
 // cannot be set up.
 std::unique_ptr<TCaptureDriver> ConnectCaptureDriver(uint32_t index);

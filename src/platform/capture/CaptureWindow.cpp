@@ -105,6 +105,11 @@ bool TCaptureWindow::DriverReconnect() {
         return false;
     }
     return Invoke([&] {
+        // The returning device gets the format the settings asked for, then the sequence settings.
+        if (FLastFormat) {
+            TCaptureFormat applied;
+            driver->ApplyFormat(*FLastFormat, applied);
+        }
         if (FLastSetup) {
             driver->SetSetup(*FLastSetup);
         }
@@ -169,6 +174,24 @@ uint32_t TCaptureWindow::GetVideoFormat(uint8_t* buffer, uint32_t size) {
 
 bool TCaptureWindow::DlgVideoFormat() {
     return Invoke([&] { return FDriver && FDriver->DialogVideoFormat(); });
+}
+
+std::vector<std::string> TCaptureWindow::OfferedFormats() {
+    return Invoke([&] { return FDriver ? FDriver->OfferedFormats() : std::vector<std::string>{}; });
+}
+
+bool TCaptureWindow::ApplyFormat(const TCaptureFormat& request, TCaptureFormat& applied) {
+    return Invoke([&] {
+        if (!FDriver) {
+            return false;
+        }
+        FLastFormat = request;
+        return FDriver->ApplyFormat(request, applied);
+    });
+}
+
+TCaptureFormat TCaptureWindow::CurrentFormat() {
+    return Invoke([&] { return FDriver ? FDriver->CurrentFormat() : TCaptureFormat{}; });
 }
 
 bool TCaptureWindow::DlgVideoSource() {

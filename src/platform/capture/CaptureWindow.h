@@ -14,6 +14,7 @@
 #include <optional>
 #include <string>
 #include <thread>
+#include <vector>
 
 namespace sw {
 
@@ -68,6 +69,10 @@ public:
     // copied, 0 on failure.
     uint32_t GetVideoFormat(uint8_t* buffer, uint32_t size);
     bool DlgVideoFormat();
+    // The driver's formats: what it offers, the nearest to a request, what it uses.
+    std::vector<std::string> OfferedFormats();
+    bool ApplyFormat(const TCaptureFormat& request, TCaptureFormat& applied);
+    TCaptureFormat CurrentFormat();
     bool DlgVideoSource();
     bool DlgVideoDisplay();
     bool DlgVideoCompression();
@@ -134,7 +139,8 @@ private:
     std::shared_ptr<TCaptureDriver> FDriver;
     std::string FStableId;
     uint32_t FDeviceIndex = 0;
-    std::optional<TCaptureParms> FLastSetup; // owner thread
+    std::optional<TCaptureParms> FLastSetup;   // owner thread
+    std::optional<TCaptureFormat> FLastFormat; // owner thread
     TWindowRect FRect;
     bool FVisible;
 

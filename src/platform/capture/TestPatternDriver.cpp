@@ -226,10 +226,9 @@ TTestPatternDriver::TTestPatternDriver(uint32_t deviceIndex)
       FConnected(TClock::now()), FNextDue(FConnected) {}
 
 bool TTestPatternDriver::SetFormat(int32_t width, int32_t height, uint32_t compression) {
-    const auto& sizes = Sizes();
     const auto& compressions = Compressions();
-    bool sizeOk = std::any_of(sizes.begin(), sizes.end(),
-                              [&](const TSize& s) { return s.Width == width && s.Height == height; });
+    const bool sizeOk = width % 2 == 0 && height % 2 == 0 && width >= kSmallest.Width &&
+                        width <= kLargest.Width && height >= kSmallest.Height && height <= kLargest.Height;
     if (!sizeOk || std::find(compressions.begin(), compressions.end(), compression) == compressions.end()) {
         return false;
     }
@@ -361,6 +360,53 @@ bool TTestPatternDriver::DialogVideoFormat() {
     size_t perSize = Compressions().size();
     const TSize& size = Sizes()[static_cast<size_t>(*choice) / perSize];
     return SetFormat(size.Width, size.Height, Compressions()[static_cast<size_t>(*choice) % perSize]);
+}
+
+std::vector<std::string> TTestPatternDriver::OfferedFormats() {
+    return {"any even size from " + std::to_string(kSmallest.Width) + " x " +
+            std::to_string(kSmallest.Height) + " to " + std::to_string(kLargest.Width) + " x " +
+            std::to_string(kLargest.Height) + ", UYVY, YV12, YVU9 or BGR3, 1 to " +
+            std::to_string(kMaxFrameRate) + " fps"};
+}
+
+bool TTestPatternDriver::ApplyFormat(const TCaptureFormat& request, TCaptureFormat& applied) {
+    const TCaptureFormat current = CurrentFormat();
+    TCaptureFormat chosen = current;
+    if (request.Width > 0 && request.Height > 0) {
+        // The nearest size offered: within the bounds, rounded down to even.
+        chosen.Width = std::clamp<uint32_t>(request.Width, kSmallest.Width, kLargest.Width) & ~1u;
+        chosen.Height = std::clamp<uint32_t>(request.Height, kSmallest.Height, kLargest.Height) & ~1u;
+    }
+    if (request.FrameRate > 0) {
+        chosen.FrameRate = std::min(request.FrameRate, kMaxFrameRate);
+    }
+    uint32_t compression = current.PixelFormat == FourCc('B', 'G', 'R', '3') ? kBiRgb : current.PixelFormat;
+    if (request.PixelFormat != 0) {
+        const uint32_t asked =
+            request.PixelFormat == FourCc('B', 'G', 'R', '3') ? kBiRgb : request.PixelFormat;
+        const auto& compressions = Compressions();
+        if (std::find(compressions.begin(), compressions.end(), asked) != compressions.end()) {
+            compression = asked;
+        }
+    }
+    SetFormat(static_cast<int32_t>(chosen.Width), static_cast<int32_t>(chosen.Height), compression);
+    {
+        std::lock_guard lock(FLock);
+        FParms.dwRequestMicroSecPerFrame = 1000000 / std::max<uint32_t>(chosen.FrameRate, 1);
+    }
+    applied = CurrentFormat();
+    return (request.Width == 0 || request.Height == 0 ||
+            (applied.Width == request.Width && applied.Height == request.Height)) &&
+           (request.FrameRate == 0 || applied.FrameRate == request.FrameRate) &&
+           (request.PixelFormat == 0 || applied.PixelFormat == request.PixelFormat);
+}
+
+TCaptureFormat TTestPatternDriver::CurrentFormat() {
+    std::lock_guard lock(FLock);
+    const uint32_t period = std::max<uint32_t>(FParms.dwRequestMicroSecPerFrame, 1);
+    return {static_cast<uint32_t>(FFormat.biWidth), static_cast<uint32_t>(FFormat.biHeight),
+            (1000000 + period / 2) / period,
+            FFormat.biCompression == kBiRgb ? FourCc('B', 'G', 'R', '3') : FFormat.biCompression};
 }
 
 bool TTestPatternDriver::DialogVideoSource() {

@@ -55,12 +55,17 @@ public:
 
     static constexpr uint32_t kDefaultMicroSecPerFrame = 33333;
     static constexpr int kStallTimeoutMs = 200;
+    // Any even size within these bounds, at 1 to 60 frames per second.
+    static constexpr TSize kSmallest{160, 120};
+    static constexpr TSize kLargest{1920, 1080};
+    static constexpr uint32_t kMaxFrameRate = 60;
 
     // Nothing when connecting is made to fail.
     static std::unique_ptr<TTestPatternDriver> Connect(uint32_t deviceIndex);
     explicit TTestPatternDriver(uint32_t deviceIndex);
 
-    // False for a size or format the device does not offer.
+    // False for a size or format the device does not offer: an odd size or one outside kSmallest to
+    // kLargest, or a compression outside Compressions().
     bool SetFormat(int32_t width, int32_t height, uint32_t compression);
     void SetPattern(int pattern);
     int Pattern() const;
@@ -76,6 +81,9 @@ public:
     bool SetSetup(const TCaptureParms& parms) override;
     bool GetFormat(TBitmapInfoHeader& format) override;
     bool DialogVideoFormat() override;
+    std::vector<std::string> OfferedFormats() override;
+    bool ApplyFormat(const TCaptureFormat& request, TCaptureFormat& applied) override;
+    TCaptureFormat CurrentFormat() override;
     bool DialogVideoSource() override;
     bool DialogVideoDisplay() override;
     bool DialogVideoCompression() override;

@@ -4,6 +4,8 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdint>
+#include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
 #include <sys/mman.h>
@@ -73,7 +75,127 @@ TBitmapInfoHeader BitmapOf(uint32_t pixelFormat, uint32_t width, uint32_t height
 constexpr std::pair<uint32_t, uint32_t> kRangeSizes[] = {{160, 120}, {320, 240},  {352, 288},  {640, 480},
                                                          {800, 600}, {1024, 768}, {1280, 720}, {1920, 1080}};
 
+int IoctlRetry(TV4l2Device& device, int fd, unsigned long request, void* arg) {
+    int result;
+    do {
+        result = device.Ioctl(fd, request, arg);
+    } while (result < 0 && errno == EINTR);
+    return result;
+}
+
+bool NativelyUsable(uint32_t pixelFormat) {
+    return std::find(std::begin(kNativeFormats), std::end(kNativeFormats), pixelFormat) !=
+           std::end(kNativeFormats);
+}
+
+std::vector<uint32_t> FrameRatesOf(TV4l2Device& device, int fd, uint32_t pixelFormat, uint32_t width,
+                                   uint32_t height) {
+    std::vector<uint32_t> rates;
+    auto add = [&](const v4l2_fract& interval) {
+        if (interval.numerator > 0 && interval.denominator > 0) {
+            const uint32_t rate = (interval.denominator + interval.numerator / 2) / interval.numerator;
+            if (rate > 0 && std::find(rates.begin(), rates.end(), rate) == rates.end()) {
+                rates.push_back(rate);
+            }
+        }
+    };
+    for (uint32_t index = 0; index < 64; ++index) {
+        v4l2_frmivalenum interval{};
+        interval.index = index;
+        interval.pixel_format = pixelFormat;
+        interval.width = width;
+        interval.height = height;
+        if (IoctlRetry(device, fd, VIDIOC_ENUM_FRAMEINTERVALS, &interval) < 0) {
+            break;
+        }
+        if (interval.type == V4L2_FRMIVAL_TYPE_DISCRETE) {
+            add(interval.discrete);
+            continue;
+        }
+        // A range: its fastest and slowest rate.
+        add(interval.stepwise.min);
+        add(interval.stepwise.max);
+        break;
+    }
+    std::sort(rates.rbegin(), rates.rend());
+    return rates;
+}
+
 } // namespace
+
+std::vector<TV4l2Offer> V4l2Offers(TV4l2Device& device, int fd) {
+    std::vector<TV4l2Offer> offers;
+    v4l2_format current{};
+    current.type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
+    const bool haveCurrent = IoctlRetry(device, fd, VIDIOC_G_FMT, &current) == 0;
+    for (uint32_t formatIndex = 0; formatIndex < 64; ++formatIndex) {
+        v4l2_fmtdesc description{};
+        description.index = formatIndex;
+        description.type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
+        if (IoctlRetry(device, fd, VIDIOC_ENUM_FMT, &description) < 0) {
+            break;
+        }
+        if (description.flags & V4L2_FMT_FLAG_EMULATED) {
+            continue;
+        }
+        const uint32_t pixelFormat = description.pixelformat;
+        auto add = [&](uint32_t width, uint32_t height) {
+            offers.push_back(
+                {pixelFormat, width, height, FrameRatesOf(device, fd, pixelFormat, width, height)});
+        };
+        bool listed = false;
+        for (uint32_t index = 0; index < 64; ++index) {
+            v4l2_frmsizeenum size{};
+            size.index = index;
+            size.pixel_format = pixelFormat;
+            if (IoctlRetry(device, fd, VIDIOC_ENUM_FRAMESIZES, &size) < 0) {
+                break;
+            }
+            listed = true;
+            if (size.type == V4L2_FRMSIZE_TYPE_DISCRETE) {
+                add(size.discrete.width, size.discrete.height);
+                continue;
+            }
+            const v4l2_frmsize_stepwise& range = size.stepwise;
+            for (auto [width, height] : kRangeSizes) {
+                if (width >= range.min_width && width <= range.max_width && height >= range.min_height &&
+                    height <= range.max_height) {
+                    add(width, height);
+                }
+            }
+            break;
+        }
+        if (!listed && haveCurrent) {
+            add(current.fmt.pix.width, current.fmt.pix.height);
+        }
+    }
+    return offers;
+}
+
+std::vector<std::string> DescribeV4l2Offers(const std::vector<TV4l2Offer>& offers) {
+    std::vector<std::string> lines;
+    for (const TV4l2Offer& offer : offers) {
+        std::string line = DescribeCaptureFormat({offer.Width, offer.Height, 0, offer.PixelFormat});
+        for (size_t i = 0; i < offer.FrameRates.size(); ++i) {
+            line += (i == 0 ? ": " : ", ") + std::to_string(offer.FrameRates[i]);
+        }
+        if (!offer.FrameRates.empty()) {
+            line += " fps";
+        }
+        lines.push_back(std::move(line));
+    }
+    return lines;
+}
+
+std::vector<std::string> V4l2OfferedFormats(TV4l2Device& device, const std::string& path) {
+    const int fd = device.Open(path, O_RDWR | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
+        return {};
+    }
+    std::vector<std::string> lines = DescribeV4l2Offers(V4l2Offers(device, fd));
+    device.Close(fd);
+    return lines;
+}
 
 std::unique_ptr<TV4l2Driver> TV4l2Driver::Connect(std::shared_ptr<TV4l2Device> device,
                                                   const std::string& path, uint32_t deviceIndex,
@@ -155,6 +277,7 @@ bool TV4l2Driver::Open(const std::string& path, std::string& failure) {
     if (!SetDeviceFormat(chosen, current.fmt.pix.width, current.fmt.pix.height, failure)) {
         return false;
     }
+    FSourceFormat = NativelyUsable(chosen) ? chosen : 0;
     ReadFramePeriod();
     FParms = DefaultCaptureParms(FPeriodUs);
     FHasControls = !EnumerateControls().empty();
@@ -433,9 +556,16 @@ bool TV4l2Driver::GetSetup(TCaptureParms& parms) {
     return true;
 }
 
+bool TV4l2Driver::RateSettable() {
+    // A capability of the stream parameters, not of the device.
+    v4l2_streamparm parm{};
+    parm.type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
+    return Xioctl(VIDIOC_G_PARM, &parm) == 0 && (parm.parm.capture.capability & V4L2_CAP_TIMEPERFRAME);
+}
+
 bool TV4l2Driver::SetSetup(const TCaptureParms& parms) {
     if (parms.dwRequestMicroSecPerFrame != FParms.dwRequestMicroSecPerFrame &&
-        parms.dwRequestMicroSecPerFrame > 0 && (FCapabilities & V4L2_CAP_TIMEPERFRAME)) {
+        parms.dwRequestMicroSecPerFrame > 0 && RateSettable()) {
         v4l2_streamparm parm{};
         parm.type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
         parm.parm.capture.timeperframe = {parms.dwRequestMicroSecPerFrame, 1000000};
@@ -521,6 +651,95 @@ bool TV4l2Driver::DialogVideoFormat() {
         StartStreaming(failure);
     }
     return false;
+}
+
+std::vector<std::string> TV4l2Driver::OfferedFormats() {
+    return DescribeV4l2Offers(V4l2Offers(*FDevice, FFd));
+}
+
+TCaptureFormat TV4l2Driver::CurrentFormat() {
+    const uint32_t period = std::max<uint32_t>(FPeriodUs.load(), 1);
+    return {FPix.width, FPix.height, (1000000 + period / 2) / period,
+            FSourceFormat != 0 ? FSourceFormat : FPixelFormat};
+}
+
+bool TV4l2Driver::ApplyFormat(const TCaptureFormat& request, TCaptureFormat& applied) {
+    const std::vector<TFormatChoice> formats = EnumerateFormats();
+    const bool convertible = std::any_of(formats.begin(), formats.end(), [](const TFormatChoice& f) {
+        return f.PixelFormat == V4L2_PIX_FMT_BGR24;
+    });
+    std::vector<TV4l2Offer> offers = V4l2Offers(*FDevice, FFd);
+    // Only formats the pipeline can take, natively or through libv4l2's conversion.
+    offers.erase(
+        std::remove_if(offers.begin(), offers.end(),
+                       [&](const TV4l2Offer& o) { return !NativelyUsable(o.PixelFormat) && !convertible; }),
+        offers.end());
+    if (request.PixelFormat != 0 && std::any_of(offers.begin(), offers.end(), [&](const TV4l2Offer& o) {
+            return o.PixelFormat == request.PixelFormat;
+        })) {
+        offers.erase(
+            std::remove_if(offers.begin(), offers.end(),
+                           [&](const TV4l2Offer& o) { return o.PixelFormat != request.PixelFormat; }),
+            offers.end());
+    }
+    const bool sizeAsked = request.Width > 0 && request.Height > 0;
+    const uint32_t width = sizeAsked ? request.Width : FPix.width;
+    const uint32_t height = sizeAsked ? request.Height : FPix.height;
+    const TV4l2Offer* best = nullptr;
+    uint64_t bestDistance = UINT64_MAX;
+    for (const TV4l2Offer& offer : offers) {
+        const uint64_t distance =
+            static_cast<uint64_t>(std::abs(static_cast<int64_t>(offer.Width) - width)) +
+            static_cast<uint64_t>(std::abs(static_cast<int64_t>(offer.Height) - height));
+        // On a tie a format the pipeline reads without conversion wins.
+        if (distance < bestDistance ||
+            (distance == bestDistance && best && NativelyUsable(offer.PixelFormat) &&
+             !NativelyUsable(best->PixelFormat))) {
+            best = &offer;
+            bestDistance = distance;
+        }
+    }
+    uint32_t rate = request.FrameRate;
+    if (best && rate > 0 && !best->FrameRates.empty()) {
+        rate =
+            *std::min_element(best->FrameRates.begin(), best->FrameRates.end(), [&](uint32_t a, uint32_t b) {
+                return std::abs(static_cast<int64_t>(a) - rate) < std::abs(static_cast<int64_t>(b) - rate);
+            });
+    }
+    if (best) {
+        const uint32_t oldFormat = FPixelFormat;
+        const uint32_t oldSource = FSourceFormat;
+        const uint32_t oldWidth = FPix.width;
+        const uint32_t oldHeight = FPix.height;
+        const uint32_t pipelineFormat =
+            NativelyUsable(best->PixelFormat) ? best->PixelFormat : V4L2_PIX_FMT_BGR24;
+        std::string failure;
+        StopStreaming();
+        if (SetDeviceFormat(pipelineFormat, best->Width, best->Height, failure)) {
+            FSourceFormat = best->PixelFormat;
+            if (rate > 0 && RateSettable()) {
+                v4l2_streamparm parm{};
+                parm.type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
+                parm.parm.capture.timeperframe = {1, rate};
+                Xioctl(VIDIOC_S_PARM, &parm);
+            }
+            ReadFramePeriod();
+            FParms.dwRequestMicroSecPerFrame = FPeriodUs;
+        }
+        if (!StartStreaming(failure)) {
+            // Back to the format that worked, so the device keeps delivering.
+            StopStreaming();
+            if (SetDeviceFormat(oldFormat, oldWidth, oldHeight, failure)) {
+                FSourceFormat = oldSource;
+                StartStreaming(failure);
+            }
+            ReadFramePeriod();
+        }
+    }
+    applied = CurrentFormat();
+    return (!sizeAsked || (applied.Width == request.Width && applied.Height == request.Height)) &&
+           (request.FrameRate == 0 || applied.FrameRate == request.FrameRate) &&
+           (request.PixelFormat == 0 || applied.PixelFormat == request.PixelFormat);
 }
 
 bool TV4l2Driver::DialogVideoSource() {

@@ -13,6 +13,22 @@
 
 namespace sw {
 
+// One size of one pixel format a V4L2 camera offers natively, with its frame rates (highest first;
+// empty when the camera does not list them).
+struct TV4l2Offer {
+    uint32_t PixelFormat = 0;
+    uint32_t Width = 0;
+    uint32_t Height = 0;
+    std::vector<uint32_t> FrameRates;
+};
+
+// The camera's own formats (not those libv4l2 makes by conversion), asked through device on fd.
+std::vector<TV4l2Offer> V4l2Offers(TV4l2Device& device, int fd);
+// One line per offer: "640 x 480 YUYV: 30, 15 fps".
+std::vector<std::string> DescribeV4l2Offers(const std::vector<TV4l2Offer>& offers);
+// Opens the device at path only to list its formats; empty when it cannot be opened.
+std::vector<std::string> V4l2OfferedFormats(TV4l2Device& device, const std::string& path);
+
 // A V4L2 camera with memory-mapped streaming. It asks for a format the frame conversion understands:
 // UYVY, YV12 or YVU9 when the camera delivers one natively, otherwise 24-bit BGR converted by libv4l2.
 // Frames are handed on as bottom-up device-independent bitmaps where the layout needs it.
@@ -38,6 +54,9 @@ public:
     bool SetSetup(const TCaptureParms& parms) override;
     bool GetFormat(TBitmapInfoHeader& format) override;
     bool DialogVideoFormat() override;
+    std::vector<std::string> OfferedFormats() override;
+    bool ApplyFormat(const TCaptureFormat& request, TCaptureFormat& applied) override;
+    TCaptureFormat CurrentFormat() override;
     bool DialogVideoSource() override;
     bool DialogVideoDisplay() override;
     bool DialogVideoCompression() override;
@@ -70,6 +89,7 @@ private:
     bool StartStreaming(std::string& failure);
     void StopStreaming();
     void ReadFramePeriod();
+    bool RateSettable();
     std::vector<TControl> EnumerateControls();
     // Bytes one frame of the current format needs in the device's buffer.
     size_t DeviceFrameBytes() const;
@@ -82,6 +102,8 @@ private:
     uint32_t FCapabilities = 0;
     v4l2_pix_format FPix{};
     uint32_t FPixelFormat = 0;
+    // The camera's own format that the pipeline's format comes from; 0 when libv4l2 chose it.
+    uint32_t FSourceFormat = 0;
     TBitmapInfoHeader FBitmap{};
     std::vector<TBuffer> FBuffers;
     bool FStreaming = false;

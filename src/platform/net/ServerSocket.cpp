@@ -3,9 +3,12 @@
 #include "platform/net/NetUtil.h"
 #include "platform/net/SocketError.h"
 
+#include <algorithm>
 #include <arpa/inet.h>
 #include <cerrno>
+#include <climits>
 #include <cstring>
+#include <fcntl.h>
 #include <linux/sockios.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
@@ -163,8 +166,34 @@ void TServerClientSocket::DiscardInput() {
     }
 }
 
+TViewerBacklog TServerClientSocket::Backlog() const {
+    return {PendingBytes(), UnsentBytes(), UntransmittedBytes()};
+}
+
 bool TServerClientSocket::SetSendBufferSize(int bytes) {
-    return Connected() && ::setsockopt(FFd.Get(), SOL_SOCKET, SO_SNDBUF, &bytes, sizeof bytes) == 0;
+    if (!Connected() || ::setsockopt(FFd.Get(), SOL_SOCKET, SO_SNDBUF, &bytes, sizeof bytes) != 0) {
+        return false;
+    }
+    FSendBufferBytes = bytes;
+    return true;
+}
+
+bool TServerClientSocket::EnsureSendBufferSize(int64_t bytes) {
+    if (!Connected() || bytes <= FSendBufferBytes) {
+        return Connected();
+    }
+    // Asked once per size, whatever the outcome, so a refusing system costs no call per packet.
+    FSendBufferBytes = bytes;
+    const int wanted = static_cast<int>(std::min<int64_t>(bytes, INT_MAX / 2));
+    ::setsockopt(FFd.Get(), SOL_SOCKET, SO_SNDBUF, &wanted, sizeof wanted);
+    int got = 0;
+    socklen_t len = sizeof got;
+    // The kernel reports twice the size asked for (its bookkeeping share); net.core.wmem_max caps
+    // SO_SNDBUF, while SO_SNDBUFFORCE, allowed to a privileged process, is not capped.
+    if (::getsockopt(FFd.Get(), SOL_SOCKET, SO_SNDBUF, &got, &len) == 0 && got / 2 >= wanted) {
+        return true;
+    }
+    return ::setsockopt(FFd.Get(), SOL_SOCKET, SO_SNDBUFFORCE, &wanted, sizeof wanted) == 0;
 }
 
 void TServerClientSocket::OnReadable() {
@@ -257,12 +286,7 @@ void TServerSocket::Close() {
 }
 
 int TServerSocket::LocalPort() const {
-    sockaddr_in addr{};
-    socklen_t len = sizeof addr;
-    if (!Active() || ::getsockname(FListen.Get(), reinterpret_cast<sockaddr*>(&addr), &len) != 0) {
-        return 0;
-    }
-    return ntohs(addr.sin_port);
+    return Active() ? SocketLocalPort(FListen.Get()) : 0;
 }
 
 std::vector<TServerClientSocket*> TServerSocket::Connections() const {
@@ -276,7 +300,7 @@ std::vector<TServerClientSocket*> TServerSocket::Connections() const {
 
 void TServerSocket::OnAcceptable() {
     for (int i = 0; i < kAcceptBurst && Active(); ++i) {
-        sockaddr_in peer{};
+        sockaddr_storage peer{};
         socklen_t len = sizeof peer;
         int fd =
             ::accept4(FListen.Get(), reinterpret_cast<sockaddr*>(&peer), &len, SOCK_NONBLOCK | SOCK_CLOEXEC);
@@ -293,13 +317,31 @@ void TServerSocket::OnAcceptable() {
         TUniqueFd owned(fd);
         int on = 1;
         ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
-        auto client = std::make_shared<TServerClientSocket>(
-            *this, std::move(owned), DottedAddress(peer.sin_addr.s_addr), ntohs(peer.sin_port));
+        uint16_t peerPort = 0;
+        std::string peerAddress = PeerAddressText(peer, &peerPort);
+        auto client =
+            std::make_shared<TServerClientSocket>(*this, std::move(owned), std::move(peerAddress), peerPort);
         FConnections.push_back(client);
         if (OnClientConnect) {
             OnClientConnect(*client);
         }
     }
+}
+
+TServerClientSocket& TServerSocket::Adopt(TUniqueFd fd, std::string remoteAddress, uint16_t remotePort) {
+    const int flags = ::fcntl(fd.Get(), F_GETFL);
+    if (flags >= 0) {
+        ::fcntl(fd.Get(), F_SETFL, flags | O_NONBLOCK);
+    }
+    int on = 1;
+    ::setsockopt(fd.Get(), IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+    auto client =
+        std::make_shared<TServerClientSocket>(*this, std::move(fd), std::move(remoteAddress), remotePort);
+    FConnections.push_back(client);
+    if (OnClientConnect) {
+        OnClientConnect(*client);
+    }
+    return *client;
 }
 
 void TServerSocket::Disconnected(TServerClientSocket& client) {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "platform/net/SendFreshness.h"
 #include "platform/shell/UniqueFd.h"
 
 #include <QObject>
@@ -62,6 +63,8 @@ public:
     // Of those, the bytes not even transmitted yet because the peer's receive window is closed
     // (SIOCOUTQNSD): the peer is behind. -1 when unknown.
     int UntransmittedBytes() const;
+    // What this viewer has not yet taken, for ViewerBehind.
+    TViewerBacklog Backlog() const;
 
     // Reads what has arrived; returns the byte count, 0 when nothing was there.
     size_t ReceiveBuf(void* buffer, size_t size);
@@ -69,6 +72,9 @@ public:
     void DiscardInput();
 
     bool SetSendBufferSize(int bytes);
+    // Grows the send buffer to at least bytes (never shrinks it), beyond the system's ceiling for
+    // unprivileged sockets when the process may; false when the socket kept a smaller buffer.
+    bool EnsureSendBufferSize(int64_t bytes);
 
     // Closes the connection; the disconnect event follows at once.
     void Close();
@@ -90,6 +96,7 @@ private:
     std::unique_ptr<QSocketNotifier> FWriteNotifier;
     std::vector<uint8_t> FPending;
     size_t FPendingOffset = 0;
+    int64_t FSendBufferBytes = 0; // the largest size asked for
     bool FReadSeen = false;
 };
 
@@ -106,7 +113,7 @@ public:
     ~TServerSocket() override;
 
     int Port = 0;
-    // Address to listen on; INADDR_ANY (all interfaces) when empty.
+    // Address to listen on (IPv4, IPv6 or a host name); every IPv4 interface when empty.
     std::string BindAddress;
 
     TClientHandler OnClientConnect;
@@ -122,6 +129,10 @@ public:
     void SetActive(bool active) { active ? Open() : Close(); }
     // The port actually listened on (useful with Port 0).
     int LocalPort() const;
+
+    // Takes a connection accepted elsewhere (non-blocking from now on) as if it had been accepted here:
+    // it joins the connections and the connect event follows.
+    TServerClientSocket& Adopt(TUniqueFd fd, std::string remoteAddress, uint16_t remotePort);
 
     // The open connections in order of arrival; the pointers stay valid until the caller returns to
     // the event loop, even when a connection closes meanwhile.

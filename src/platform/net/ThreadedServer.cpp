@@ -5,6 +5,7 @@
 #include <arpa/inet.h>
 #include <cerrno>
 #include <cstring>
+#include <fcntl.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <pthread.h>
@@ -60,6 +61,14 @@ bool TServerThread::WaitReadable(int timeoutMs) {
     }
 }
 
+TUniqueFd TServerThread::HandOverSocket() {
+    TUniqueFd copy(::fcntl(FSocket.Get(), F_DUPFD_CLOEXEC, 0));
+    if (copy) {
+        FHandedOver = true;
+    }
+    return copy;
+}
+
 void TServerThread::Run() {
     ::pthread_setname_np(::pthread_self(), "web-conn");
     try {
@@ -69,7 +78,9 @@ void TServerThread::Run() {
     }
     // The peer sees the end now; the descriptor itself is closed when the server joins this thread,
     // so a Close() running meanwhile never shuts down a number that was already reused.
-    ::shutdown(FSocket.Get(), SHUT_RDWR);
+    if (!FHandedOver) {
+        ::shutdown(FSocket.Get(), SHUT_RDWR);
+    }
     FFinished = true;
     if (FServerWake >= 0) {
         Signal(FServerWake);
@@ -113,7 +124,9 @@ void TThreadedServer::Close() {
     for (std::unique_ptr<TServerThread>& thread : threads) {
         thread->Terminate();
         // Unblocks a thread that sits in a blocking send or recv.
-        ::shutdown(thread->SocketHandle(), SHUT_RDWR);
+        if (!thread->FHandedOver) {
+            ::shutdown(thread->SocketHandle(), SHUT_RDWR);
+        }
     }
     for (std::unique_ptr<TServerThread>& thread : threads) {
         if (thread->FThread.joinable()) {
@@ -126,12 +139,7 @@ void TThreadedServer::Close() {
 }
 
 int TThreadedServer::LocalPort() const {
-    sockaddr_in addr{};
-    socklen_t len = sizeof addr;
-    if (!Active() || ::getsockname(FListen.Get(), reinterpret_cast<sockaddr*>(&addr), &len) != 0) {
-        return 0;
-    }
-    return ntohs(addr.sin_port);
+    return Active() ? SocketLocalPort(FListen.Get()) : 0;
 }
 
 size_t TThreadedServer::ThreadCount() const {
@@ -182,7 +190,7 @@ void TThreadedServer::AcceptLoop() {
         }
         timeoutMs = 1000;
         if (n > 0 && (fds[0].revents & POLLIN)) {
-            sockaddr_in peer{};
+            sockaddr_storage peer{};
             socklen_t len = sizeof peer;
             int fd = ::accept4(FListen.Get(), reinterpret_cast<sockaddr*>(&peer), &len, SOCK_CLOEXEC);
             if (fd < 0) {
@@ -194,7 +202,7 @@ void TThreadedServer::AcceptLoop() {
                 continue;
             }
             TUniqueFd socket(fd);
-            std::string address = DottedAddress(peer.sin_addr.s_addr);
+            std::string address = PeerAddressText(peer);
             std::lock_guard lock(FLock);
             size_t total = 0;
             size_t sameAddress = 0;

@@ -34,6 +34,10 @@ public:
     // A negative timeout waits without limit.
     bool WaitReadable(int timeoutMs);
 
+    // Gives the connection to another owner, as a descriptor of its own for the same socket: the
+    // thread then ends without shutting the connection down, and the server's Close leaves it alone.
+    TUniqueFd HandOverSocket();
+
 protected:
     virtual void Execute() = 0;
 
@@ -47,6 +51,7 @@ private:
     int FServerWake = -1; // the server's eventfd, told when this thread has finished
     std::atomic<bool> FTerminated{false};
     std::atomic<bool> FFinished{false};
+    std::atomic<bool> FHandedOver{false};
     std::thread FThread;
 };
 
@@ -65,7 +70,7 @@ public:
     TThreadedServer& operator=(const TThreadedServer&) = delete;
 
     int Port = 0;
-    std::string BindAddress; // all interfaces when empty
+    std::string BindAddress; // as TServerSocket's
     size_t MaxThreads = 256;
     size_t MaxThreadsPerAddress = 32;
     TGetThread OnGetThread;

@@ -2,11 +2,15 @@
 
 #include "platform/shell/UniqueFd.h"
 
+#include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
+#include <dirent.h>
 #include <fcntl.h>
 #include <iterator>
+#include <memory>
 #include <string>
 #include <sys/stat.h>
 #include <sys/uio.h>
@@ -59,6 +63,17 @@ std::string ResolveTarget(const std::string& fileName) {
     return fileName;
 }
 
+// What mkstemp made of base: "." and six letters or digits.
+bool IsTempFileOf(const std::string& name, const std::string& base) {
+    constexpr size_t kRandomChars = 6;
+    if (name.size() != base.size() + 1 + kRandomChars || name.compare(0, base.size(), base) != 0 ||
+        name[base.size()] != '.') {
+        return false;
+    }
+    return std::all_of(name.begin() + static_cast<std::ptrdiff_t>(base.size() + 1), name.end(),
+                       [](char c) { return std::isalnum(static_cast<unsigned char>(c)) != 0; });
+}
+
 } // namespace
 
 bool ReplaceFileContent(const std::string& fileName, const std::string& content) {
@@ -105,6 +120,33 @@ TReplaceResult ReplaceFileContentWithResult(const std::string& fileName,
     return TReplaceResult::Ok;
 }
 
+size_t RemoveStaleTempFiles(const std::string& fileName) {
+    if (fileName.empty()) {
+        return 0;
+    }
+    const std::string target = ResolveTarget(fileName);
+    size_t slash = target.rfind('/');
+    const std::string folder = slash == std::string::npos ? "." : target.substr(0, slash == 0 ? 1 : slash);
+    const std::string base = slash == std::string::npos ? target : target.substr(slash + 1);
+    std::unique_ptr<DIR, int (*)(DIR*)> dir(::opendir(folder.c_str()), ::closedir);
+    if (!dir) {
+        return 0;
+    }
+    size_t removed = 0;
+    while (dirent* item = ::readdir(dir.get())) {
+        std::string name = item->d_name;
+        if (!IsTempFileOf(name, base)) {
+            continue;
+        }
+        std::string path = folder + "/" + name;
+        struct stat st {};
+        if (::lstat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) && ::unlink(path.c_str()) == 0) {
+            ++removed;
+        }
+    }
+    return removed;
+}
+
 std::optional<std::string> ReadFileContent(const std::string& fileName) {
     TUniqueFd fd(::open(fileName.c_str(), O_RDONLY | O_CLOEXEC));
     if (fd.Get() < 0) {
@@ -115,6 +157,7 @@ std::optional<std::string> ReadFileContent(const std::string& fileName) {
         return std::nullopt;
     }
     std::string content;
+    content.reserve(static_cast<size_t>(st.st_size));
     char buffer[65536];
     for (;;) {
         ssize_t n = ::read(fd.Get(), buffer, sizeof buffer);

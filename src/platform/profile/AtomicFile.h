@@ -25,6 +25,10 @@ TReplaceResult ReplaceFileContentWithResult(const std::string& fileName,
 // The same, with the content given as pieces written one after the other (no copy into one buffer).
 bool ReplaceFileContent(const std::string& fileName, const std::vector<std::string_view>& pieces);
 
+// Removes the temporary files that a killed ReplaceFileContent of fileName left beside it (the
+// name, "." and six characters); returns how many went.
+size_t RemoveStaleTempFiles(const std::string& fileName);
+
 // The whole content of a regular file; nothing when it is missing or unreadable.
 std::optional<std::string> ReadFileContent(const std::string& fileName);
 

@@ -10,7 +10,7 @@ namespace sw {
 
 namespace {
 
-std::string Trim(const std::string& text) {
+std::string_view TrimView(std::string_view text) {
     size_t begin = 0;
     size_t end = text.size();
     while (begin < end && std::isspace(static_cast<unsigned char>(text[begin]))) {
@@ -22,11 +22,16 @@ std::string Trim(const std::string& text) {
     return text.substr(begin, end - begin);
 }
 
-bool SameName(const std::string& a, const std::string& b) {
-    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-               return std::tolower(static_cast<unsigned char>(x)) ==
-                      std::tolower(static_cast<unsigned char>(y));
-           });
+std::string Trim(std::string_view text) {
+    return std::string(TrimView(text));
+}
+
+std::string Lower(std::string_view text) {
+    std::string lower(text);
+    for (char& c : lower) {
+        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    }
+    return lower;
 }
 
 bool HasLineBreakOrNul(const std::string& text) {
@@ -34,30 +39,30 @@ bool HasLineBreakOrNul(const std::string& text) {
 }
 
 // Name of the section a header line opens, or nothing when the line is no header.
-std::optional<std::string> HeaderName(const std::string& line) {
-    std::string text = Trim(line);
+std::optional<std::string_view> HeaderName(std::string_view line) {
+    std::string_view text = TrimView(line);
     if (text.empty() || text[0] != '[') {
         return std::nullopt;
     }
     size_t close = text.find(']');
-    return Trim(text.substr(1, close == std::string::npos ? std::string::npos : close - 1));
+    return TrimView(text.substr(1, close == std::string_view::npos ? std::string_view::npos : close - 1));
 }
 
-bool IsComment(const std::string& trimmed) {
+bool IsComment(std::string_view trimmed) {
     return !trimmed.empty() && (trimmed[0] == ';' || trimmed[0] == '#');
 }
 
 // Key name and raw value of a key line.
-std::optional<std::pair<std::string, std::string>> KeyLine(const std::string& line) {
-    std::string text = Trim(line);
+std::optional<std::pair<std::string_view, std::string_view>> KeyLine(std::string_view line) {
+    std::string_view text = TrimView(line);
     if (text.empty() || IsComment(text) || text[0] == '[') {
         return std::nullopt;
     }
     size_t eq = text.find('=');
-    if (eq == std::string::npos) {
+    if (eq == std::string_view::npos) {
         return std::nullopt;
     }
-    return std::make_pair(Trim(text.substr(0, eq)), Trim(text.substr(eq + 1)));
+    return std::make_pair(TrimView(text.substr(0, eq)), TrimView(text.substr(eq + 1)));
 }
 
 std::optional<uint32_t> ParseDigits(const std::string& digits, int base) {
@@ -115,63 +120,95 @@ std::optional<int32_t> ParseProfileInteger(const std::string& text) {
 }
 
 TIniFile::TIniFile(std::string fileName) : FFileName(std::move(fileName)) {
-    std::optional<std::string> content = ReadFileContent(FFileName);
-    if (!content) {
-        return;
-    }
-    const std::string& text = *content;
+    FContent = ReadFileContent(FFileName).value_or(std::string());
+    Parse();
+}
+
+TIniFile::TIniFile(std::string fileName, std::string_view content)
+    : FFileName(std::move(fileName)), FContent(content) {
+    Parse();
+}
+
+void TIniFile::Parse() {
+    const std::string_view text = FContent;
     size_t firstLf = text.find('\n');
-    if (firstLf != std::string::npos && (firstLf == 0 || text[firstLf - 1] != '\r')) {
+    if (firstLf != std::string_view::npos && (firstLf == 0 || text[firstLf - 1] != '\r')) {
         FCrLf = false;
     }
-    FLines = SplitFileLines(text);
+    FSections.emplace_back();
+    size_t begin = 0;
+    while (begin < text.size()) {
+        size_t lf = text.find('\n', begin);
+        size_t end = lf == std::string_view::npos ? text.size() : lf;
+        size_t stop = end > begin && text[end - 1] == '\r' ? end - 1 : end;
+        std::string_view line = text.substr(begin, stop - begin);
+        if (std::optional<std::string_view> name = HeaderName(line)) {
+            FSections.emplace_back();
+            FSections.back().Name = std::string(*name);
+        }
+        FSections.back().Lines.push_back(line);
+        begin = lf == std::string_view::npos ? text.size() : lf + 1;
+    }
+    IndexSections();
 }
 
-std::optional<size_t> TIniFile::FindSection(const std::string& section) const {
-    for (size_t i = 0; i < FLines.size(); ++i) {
-        std::optional<std::string> name = HeaderName(FLines[i]);
-        if (name && SameName(*name, section)) {
-            return i;
+std::string_view TIniFile::Own(std::string line) {
+    FOwned.push_back(std::move(line));
+    return FOwned.back();
+}
+
+void TIniFile::IndexKeys(const TSection& section) {
+    section.Keys.clear();
+    // A header's own line is the first line of its section and is never a key line.
+    for (size_t i = 0; i < section.Lines.size(); ++i) {
+        if (std::optional<std::pair<std::string_view, std::string_view>> kv = KeyLine(section.Lines[i])) {
+            section.Keys.try_emplace(Lower(kv->first), i);
         }
     }
-    return std::nullopt;
+    section.Indexed = true;
 }
 
-size_t TIniFile::SectionEnd(size_t header) const {
-    size_t i = header + 1;
-    while (i < FLines.size() && !HeaderName(FLines[i])) {
-        ++i;
+void TIniFile::IndexSections() {
+    FSectionIndex.clear();
+    for (size_t i = 1; i < FSections.size(); ++i) {
+        FSectionIndex.try_emplace(Lower(FSections[i].Name), i);
     }
-    return i;
 }
 
-std::optional<size_t> TIniFile::FindKey(size_t header, const std::string& key) const {
-    size_t end = SectionEnd(header);
-    for (size_t i = header + 1; i < end; ++i) {
-        std::optional<std::pair<std::string, std::string>> kv = KeyLine(FLines[i]);
-        if (kv && SameName(kv->first, key)) {
-            return i;
-        }
+const TIniFile::TSection* TIniFile::FindSection(const std::string& section) const {
+    auto it = FSectionIndex.find(Lower(section));
+    return it == FSectionIndex.end() ? nullptr : &FSections[it->second];
+}
+
+TIniFile::TSection* TIniFile::FindSection(const std::string& section) {
+    auto it = FSectionIndex.find(Lower(section));
+    return it == FSectionIndex.end() ? nullptr : &FSections[it->second];
+}
+
+std::optional<size_t> TIniFile::FindKey(const TSection& section, const std::string& key) const {
+    if (!section.Indexed) {
+        IndexKeys(section);
     }
-    return std::nullopt;
+    auto it = section.Keys.find(Lower(key));
+    if (it == section.Keys.end()) {
+        return std::nullopt;
+    }
+    return it->second;
 }
 
 std::string TIniFile::ReadString(const std::string& section, const std::string& key,
                                  const std::string& defaultValue) const {
-    std::optional<size_t> header = FindSection(section);
-    if (!header) {
-        return defaultValue.substr(0, kMaxValueChars);
-    }
-    std::optional<size_t> line = FindKey(*header, key);
+    const TSection* found = FindSection(section);
+    std::optional<size_t> line = found ? FindKey(*found, key) : std::nullopt;
     if (!line) {
         return defaultValue.substr(0, kMaxValueChars);
     }
-    std::string value = KeyLine(FLines[*line])->second;
+    std::string_view value = KeyLine(found->Lines[*line])->second;
     if (value.size() >= 2 &&
         ((value.front() == '"' && value.back() == '"') || (value.front() == '\'' && value.back() == '\''))) {
         value = value.substr(1, value.size() - 2);
     }
-    return value.substr(0, kMaxValueChars);
+    return std::string(value.substr(0, kMaxValueChars));
 }
 
 int32_t TIniFile::ReadInteger(const std::string& section, const std::string& key,
@@ -188,19 +225,18 @@ bool TIniFile::ReadBool(const std::string& section, const std::string& key, bool
 }
 
 bool TIniFile::SectionExists(const std::string& section) const {
-    return FindSection(section).has_value();
+    return FindSection(section) != nullptr;
 }
 
 std::vector<std::string> TIniFile::ReadKeyNames(const std::string& section, size_t bufferChars) const {
     std::vector<std::string> names;
-    std::optional<size_t> header = FindSection(section);
-    if (!header || bufferChars < 2) {
+    const TSection* found = FindSection(section);
+    if (!found || bufferChars < 2) {
         return names;
     }
     size_t used = 1; // the final zero
-    size_t end = SectionEnd(*header);
-    for (size_t i = *header + 1; i < end; ++i) {
-        std::optional<std::pair<std::string, std::string>> kv = KeyLine(FLines[i]);
+    for (std::string_view line : found->Lines) {
+        std::optional<std::pair<std::string_view, std::string_view>> kv = KeyLine(line);
         if (!kv || kv->first.empty()) {
             continue;
         }
@@ -208,17 +244,15 @@ std::vector<std::string> TIniFile::ReadKeyNames(const std::string& section, size
             break;
         }
         used += kv->first.size() + 1;
-        names.push_back(kv->first);
+        names.emplace_back(kv->first);
     }
     return names;
 }
 
 std::vector<std::string> TIniFile::ReadSectionNames() const {
     std::vector<std::string> names;
-    for (const std::string& line : FLines) {
-        if (std::optional<std::string> name = HeaderName(line)) {
-            names.push_back(*name);
-        }
+    for (size_t i = 1; i < FSections.size(); ++i) {
+        names.push_back(FSections[i].Name);
     }
     return names;
 }
@@ -240,19 +274,28 @@ bool TIniFile::WriteString(const std::string& section, const std::string& key, c
     }
     std::string line = keyName + "=" + cleanValue;
 
-    std::optional<size_t> header = FindSection(sectionName);
-    if (!header) {
-        FLines.push_back("[" + sectionName + "]");
-        FLines.push_back(line);
-    } else if (std::optional<size_t> existing = FindKey(*header, keyName)) {
-        FLines[*existing] = line;
+    TSection* found = FindSection(sectionName);
+    if (!found) {
+        FSections.emplace_back();
+        TSection& added = FSections.back();
+        added.Name = sectionName;
+        added.Lines.push_back(Own("[" + sectionName + "]"));
+        added.Lines.push_back(Own(std::move(line)));
+        added.Keys.emplace(Lower(keyName), 1);
+        added.Indexed = true;
+        FSectionIndex.try_emplace(Lower(sectionName), FSections.size() - 1);
+    } else if (std::optional<size_t> existing = FindKey(*found, keyName)) {
+        found->Lines[*existing] = Own(std::move(line));
     } else {
-        // After the section's last non-blank line, so blank lines separating sections stay where they are.
-        size_t insertAt = SectionEnd(*header);
-        while (insertAt > *header + 1 && Trim(FLines[insertAt - 1]).empty()) {
+        // After the section's last non-blank line, so blank lines separating sections stay where they
+        // are; only blank lines follow it, so no indexed key moves.
+        size_t insertAt = found->Lines.size();
+        while (insertAt > 1 && TrimView(found->Lines[insertAt - 1]).empty()) {
             --insertAt;
         }
-        FLines.insert(FLines.begin() + static_cast<std::ptrdiff_t>(insertAt), line);
+        found->Lines.insert(found->Lines.begin() + static_cast<std::ptrdiff_t>(insertAt),
+                            Own(std::move(line)));
+        found->Keys.emplace(Lower(keyName), insertAt);
     }
     FModified = true;
     return true;
@@ -267,32 +310,46 @@ bool TIniFile::WriteBool(const std::string& section, const std::string& key, boo
 }
 
 bool TIniFile::DeleteKey(const std::string& section, const std::string& key) {
-    std::optional<size_t> header = FindSection(section);
-    if (!header) {
+    TSection* found = FindSection(section);
+    if (!found) {
         return true;
     }
-    if (std::optional<size_t> line = FindKey(*header, key)) {
-        FLines.erase(FLines.begin() + static_cast<std::ptrdiff_t>(*line));
+    if (std::optional<size_t> line = FindKey(*found, key)) {
+        found->Lines.erase(found->Lines.begin() + static_cast<std::ptrdiff_t>(*line));
+        IndexKeys(*found);
         FModified = true;
     }
     return true;
 }
 
 bool TIniFile::EraseSection(const std::string& section) {
-    while (std::optional<size_t> header = FindSection(section)) {
-        size_t end = SectionEnd(*header);
-        FLines.erase(FLines.begin() + static_cast<std::ptrdiff_t>(*header),
-                     FLines.begin() + static_cast<std::ptrdiff_t>(end));
+    const std::string name = Lower(section);
+    auto first = FSections.begin() + 1;
+    auto kept =
+        std::remove_if(first, FSections.end(), [&](const TSection& s) { return Lower(s.Name) == name; });
+    if (kept != FSections.end()) {
+        FSections.erase(kept, FSections.end());
+        IndexSections();
         FModified = true;
     }
     return true;
 }
 
 std::string TIniFile::Text() const {
+    const char* lineEnd = FCrLf ? "\r\n" : "\n";
+    size_t bytes = 0;
+    for (const TSection& section : FSections) {
+        for (std::string_view line : section.Lines) {
+            bytes += line.size() + 2;
+        }
+    }
     std::string text;
-    for (const std::string& line : FLines) {
-        text += line;
-        text += FCrLf ? "\r\n" : "\n";
+    text.reserve(bytes);
+    for (const TSection& section : FSections) {
+        for (std::string_view line : section.Lines) {
+            text += line;
+            text += lineEnd;
+        }
     }
     return text;
 }

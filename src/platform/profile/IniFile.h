@@ -2,8 +2,11 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <deque>
 #include <optional>
 #include <string>
+#include <string_view>
+#include <unordered_map>
 #include <vector>
 
 namespace sw {
@@ -16,7 +19,8 @@ std::optional<int32_t> ParseProfileInteger(const std::string& text);
 // letter case, a missing file, section or key giving the default, a write replacing the key in place
 // or appending it at the end of its section (and the section at the end of the file).
 // The object holds the file's lines between construction and UpdateFile; every other line, comments
-// included, is written back byte for byte.
+// included, is written back byte for byte. Reading the file indexes every section and key once, so a
+// lookup costs the same whatever the file's size and a large (or hostile) file reads in linear time.
 class TIniFile {
 public:
     static constexpr size_t kMaxValueChars = 2047;
@@ -24,6 +28,11 @@ public:
 
     // Reads the file; a missing or unreadable file reads as empty.
     explicit TIniFile(std::string fileName);
+    // Takes the content as given instead of reading the file (UpdateFile still writes fileName).
+    TIniFile(std::string fileName, std::string_view content);
+    // Its lines point into its own text.
+    TIniFile(const TIniFile&) = delete;
+    TIniFile& operator=(const TIniFile&) = delete;
 
     const std::string& FileName() const { return FFileName; }
 
@@ -56,17 +65,28 @@ public:
     std::string Text() const;
 
 private:
-    struct TLine {
-        std::string Text;
+    // The lines from one header up to the next; the first section holds the lines before any header.
+    // Its keys are indexed when it is first looked into, so sections nobody reads cost only their split.
+    struct TSection {
+        std::string Name; // as the header gives it, trimmed; empty for the lines before any header
+        std::vector<std::string_view> Lines;                  // into FContent or FOwned
+        mutable std::unordered_map<std::string, size_t> Keys; // lower-case key name -> its first line
+        mutable bool Indexed = false;
     };
 
-    std::optional<size_t> FindSection(const std::string& section) const;
-    // Index of the first line after the section's header that is not part of the section.
-    size_t SectionEnd(size_t header) const;
-    std::optional<size_t> FindKey(size_t header, const std::string& key) const;
+    void Parse();
+    static void IndexKeys(const TSection& section);
+    std::string_view Own(std::string line);
+    void IndexSections();
+    const TSection* FindSection(const std::string& section) const;
+    TSection* FindSection(const std::string& section);
+    std::optional<size_t> FindKey(const TSection& section, const std::string& key) const;
 
     std::string FFileName;
-    std::vector<std::string> FLines;
+    std::string FContent;
+    std::deque<std::string> FOwned; // lines written since the file was read; a deque never moves them
+    std::vector<TSection> FSections;
+    std::unordered_map<std::string, size_t> FSectionIndex; // lower-case name -> first section with it
     bool FCrLf = true; // new files get CR LF, as the private-profile functions write them
     bool FModified = false;
 };

@@ -14,6 +14,8 @@ enum TCustomEvent : int {
     kEventLogEntry = 1029,
     // The capture window's wake-up: serve the requests the video thread queued.
     kEventCaptureServe = 1500,
+    // A web connection handed over to the engine for a live resource.
+    kEventLiveHandOver = 1501,
     // Sound input notifications: this base plus the waveIn message number (MM_WIM_OPEN 0x3BE to
     // MM_WIM_DATA 0x3C0, and our own MM_WIM_FAILED 0x3C1, so 1958 to 1961).
     kEventWaveInBase = 1000,
@@ -21,7 +23,7 @@ enum TCustomEvent : int {
     kEventWaveInLast = kEventWaveInBase + 0x3C1,
 };
 
-static_assert(kEventLogEntry < kEventCaptureServe && kEventCaptureServe < kEventWaveInFirst,
+static_assert(kEventLogEntry < kEventCaptureServe && kEventLiveHandOver < kEventWaveInFirst,
               "custom event types overlap");
 static_assert(kEventWaveInLast <= 65535, "custom event types must stay below QEvent::MaxUser");
 

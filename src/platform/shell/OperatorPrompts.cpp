@@ -1,6 +1,6 @@
 #include "platform/shell/OperatorPrompts.h"
 
-#include <cstdio>
+#include "platform/shell/ConsoleWriter.h"
 
 namespace sw {
 
@@ -21,20 +21,17 @@ const char* KindName(TMessageKind kind) {
 }
 
 void Canceled(const std::string& title) {
-    std::fprintf(stderr, "[Dialog] %s -> Canceled\n", title.c_str());
-    std::fflush(stderr);
+    WriteConsoleLine("[Dialog] " + title + " -> Canceled");
 }
 
 } // namespace
 
 void TConsolePrompts::ShowMessage(const std::string& text, TMessageKind kind) {
-    std::fprintf(stderr, "[%s] %s\n", KindName(kind), text.c_str());
-    std::fflush(stderr);
+    WriteConsoleLine(std::string("[") + KindName(kind) + "] " + text);
 }
 
 bool TConsolePrompts::Confirm(const std::string& text) {
-    std::fprintf(stderr, "[Confirm] %s -> No\n", text.c_str());
-    std::fflush(stderr);
+    WriteConsoleLine("[Confirm] " + text + " -> No");
     return false;
 }
 

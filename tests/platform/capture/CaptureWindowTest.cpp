@@ -148,6 +148,8 @@ TEST_F(CaptureWindowTest, AnUnpluggedDeviceIsReconnectedByItsIdentityWithItsSett
     Window->SetUserData(reinterpret_cast<intptr_t>(&log));
     Window->SetCallbackOnFrame(FrameCallback);
     Window->SetCallbackOnError(ErrorCallback);
+    TCaptureFormat applied;
+    ASSERT_TRUE(Window->ApplyFormat(TCaptureFormat{320, 240, 0, 0}, applied));
     TCaptureParms parms{};
     ASSERT_TRUE(Window->GetSequenceSetup(parms));
     parms.dwRequestMicroSecPerFrame = 50000;
@@ -166,6 +168,8 @@ TEST_F(CaptureWindowTest, AnUnpluggedDeviceIsReconnectedByItsIdentityWithItsSett
     TCaptureParms now{};
     ASSERT_TRUE(Window->GetSequenceSetup(now));
     EXPECT_EQ(now.dwRequestMicroSecPerFrame, 50000u);
+    EXPECT_EQ(Window->CurrentFormat().Width, 320u) << "the returning device lost the format settings";
+    EXPECT_EQ(Window->CurrentFormat().Height, 240u);
 
     // A device plugged out and in again between two grabs: the old connection stays dead.
     TestPatternFaults().Unplug();

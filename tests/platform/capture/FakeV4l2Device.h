@@ -34,6 +34,8 @@ public:
     // Settings of the camera.
     std::vector<TFormat> Formats;
     std::vector<std::pair<uint32_t, uint32_t>> Sizes = {{640, 480}, {320, 240}};
+    std::vector<uint32_t> Rates = {30, 15}; // frames per second offered at every size
+    uint32_t Rate = 30;
     uint32_t Width = 640;
     uint32_t Height = 480;
     uint32_t PixelFormat = 0;
@@ -182,7 +184,27 @@ public:
         }
         case VIDIOC_G_PARM: {
             auto* parm = static_cast<v4l2_streamparm*>(arg);
-            parm->parm.capture.timeperframe = {1, 30};
+            parm->parm.capture.capability = V4L2_CAP_TIMEPERFRAME;
+            parm->parm.capture.timeperframe = {1, Rate};
+            return 0;
+        }
+        case VIDIOC_S_PARM: {
+            const v4l2_fract& t = static_cast<v4l2_streamparm*>(arg)->parm.capture.timeperframe;
+            for (uint32_t rate : Rates) {
+                if (t.numerator > 0 && rate == t.denominator / t.numerator) {
+                    Rate = rate;
+                }
+            }
+            return 0;
+        }
+        case VIDIOC_ENUM_FRAMEINTERVALS: {
+            auto* interval = static_cast<v4l2_frmivalenum*>(arg);
+            if (interval->index >= Rates.size()) {
+                errno = EINVAL;
+                return -1;
+            }
+            interval->type = V4L2_FRMIVAL_TYPE_DISCRETE;
+            interval->discrete = {1, Rates[interval->index]};
             return 0;
         }
         case VIDIOC_REQBUFS: {

@@ -67,6 +67,49 @@ TEST_F(TestPatternDriverTest, OffersItsFormatsAndSizes) {
     EXPECT_EQ(format.biWidth, 1920);
 }
 
+TEST_F(TestPatternDriverTest, AppliesAnyEvenSizeAndRateWithinItsBounds) {
+    struct TCase {
+        TCaptureFormat Request;
+        TCaptureFormat Applied;
+        bool Exact;
+    };
+    const uint32_t uyvy = kFourCcUyvy;
+    const uint32_t bgr = FourCc('B', 'G', 'R', '3');
+    const TCase cases[] = {
+        {{1280, 720, 15, 0}, {1280, 720, 15, uyvy}, true},
+        {{162, 122, 60, 0}, {162, 122, 60, uyvy}, true},
+        {{1920, 1080, 1, kFourCcYv12}, {1920, 1080, 1, kFourCcYv12}, true},
+        {{800, 600, 0, bgr}, {800, 600, 30, bgr}, true},
+        // The nearest it offers: rounded down to even, into the bounds, at most 60 fps.
+        {{1001, 701, 0, 0}, {1000, 700, 30, uyvy}, false},
+        {{4000, 3000, 100, 0}, {1920, 1080, 60, uyvy}, false},
+        {{100, 50, 0, 0}, {160, 120, 30, uyvy}, false},
+        {{0, 0, 0, kFourCcYuy2}, {640, 480, 30, uyvy}, false},
+        {{0, 0, 24, 0}, {640, 480, 24, uyvy}, true},
+    };
+    for (const TCase& c : cases) {
+        TTestPatternDriver driver(0);
+        TCaptureFormat applied;
+        EXPECT_EQ(driver.ApplyFormat(c.Request, applied), c.Exact) << DescribeCaptureFormat(c.Request);
+        EXPECT_EQ(applied.Width, c.Applied.Width) << DescribeCaptureFormat(c.Request);
+        EXPECT_EQ(applied.Height, c.Applied.Height) << DescribeCaptureFormat(c.Request);
+        EXPECT_EQ(applied.FrameRate, c.Applied.FrameRate) << DescribeCaptureFormat(c.Request);
+        EXPECT_EQ(applied.PixelFormat, c.Applied.PixelFormat) << DescribeCaptureFormat(c.Request);
+        TBitmapInfoHeader format{};
+        ASSERT_TRUE(driver.GetFormat(format));
+        EXPECT_EQ(format.biWidth, static_cast<int32_t>(c.Applied.Width));
+        EXPECT_EQ(FrameBytesOf(format), Grab(driver).size()) << "frames follow the new size";
+    }
+    TTestPatternDriver driver(0);
+    TCaptureFormat applied;
+    driver.ApplyFormat({0, 0, 15, 0}, applied);
+    TCaptureParms parms{};
+    ASSERT_TRUE(driver.GetSetup(parms));
+    EXPECT_EQ(parms.dwRequestMicroSecPerFrame, 66666u) << "the rate paces the frames";
+    EXPECT_FALSE(driver.SetFormat(641, 480, kFourCcUyvy)) << "odd sizes are not offered";
+    EXPECT_NE(driver.OfferedFormats().at(0).find("160 x 120 to 1920 x 1080"), std::string::npos);
+}
+
 TEST_F(TestPatternDriverTest, FramesDependOnlyOnTheirNumber) {
     for (uint32_t compression : TTestPatternDriver::Compressions()) {
         TBitmapInfoHeader format = TTestPatternDriver::FormatOf(320, 240, compression);

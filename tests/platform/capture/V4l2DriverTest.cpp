@@ -255,5 +255,35 @@ TEST(V4l2DriverTest, FormatDialogRestartsStreamingInTheChosenSize) {
     EXPECT_EQ(camera->Mapped - camera->Unmapped, TV4l2Driver::kBufferCount);
 }
 
+TEST(V4l2DriverTest, ApplyFormatTakesTheNearestOfferAndTellsWhatIsOffered) {
+    auto camera = Camera({V4L2_PIX_FMT_YUYV, V4L2_PIX_FMT_UYVY});
+    auto driver = Connect(camera);
+    ASSERT_NE(driver, nullptr);
+    EXPECT_EQ(driver->OfferedFormats(),
+              (std::vector<std::string>{"640 x 480 YUYV: 30, 15 fps", "320 x 240 YUYV: 30, 15 fps",
+                                        "640 x 480 UYVY: 30, 15 fps", "320 x 240 UYVY: 30, 15 fps"}))
+        << "the camera's own formats, not libv4l2's conversions";
+
+    // An impossible size: the nearest, and of two equally near the one read without conversion.
+    TCaptureFormat applied;
+    EXPECT_FALSE(driver->ApplyFormat({1000, 700, 15, 0}, applied));
+    EXPECT_EQ(DescribeCaptureFormat(applied), "640 x 480 UYVY at 15 fps");
+    EXPECT_EQ(camera->Rate, 15u);
+    EXPECT_TRUE(camera->Streaming);
+    EXPECT_EQ(Grab(*driver).size(), 640u * 480 * 2);
+
+    // A pixel format the pipeline cannot read comes through libv4l2's conversion.
+    EXPECT_TRUE(driver->ApplyFormat({320, 240, 30, V4L2_PIX_FMT_YUYV}, applied));
+    EXPECT_EQ(DescribeCaptureFormat(applied), "320 x 240 YUYV at 30 fps");
+    EXPECT_EQ(driver->PixelFormat(), static_cast<uint32_t>(V4L2_PIX_FMT_BGR24));
+    EXPECT_EQ(Grab(*driver).size(), 320u * 240 * 3);
+    EXPECT_EQ(camera->Mapped - camera->Unmapped, TV4l2Driver::kBufferCount);
+
+    EXPECT_FALSE(driver->ApplyFormat({320, 240, 12, V4L2_PIX_FMT_MJPEG}, applied)) << "not offered";
+    EXPECT_EQ(applied.Width, 320u);
+    EXPECT_EQ(applied.FrameRate, 15u) << "the nearest rate offered";
+    EXPECT_TRUE(camera->Streaming);
+}
+
 } // namespace
 } // namespace sw

@@ -3,6 +3,7 @@
 #include "platform/profile/AtomicFile.h"
 
 #include <csignal>
+#include <filesystem>
 #include <gtest/gtest.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -194,6 +195,26 @@ TEST(IniFileTest, FileKilledMidWriteKeepsItsOldContent) {
     ::waitpid(child, &status, 0);
     ASSERT_TRUE(WIFSIGNALED(status));
     EXPECT_EQ(WTERMSIG(status), SIGXFSZ);
+    EXPECT_EQ(ReadFile(path), old);
+
+    // The killed write's temporary file stays until the next start-up removes it.
+    auto temporaries = [&] {
+        std::vector<std::string> names;
+        for (const auto& item : std::filesystem::directory_iterator(dir.Path())) {
+            std::string name = item.path().filename().string();
+            if (name.starts_with("big.ini.")) {
+                names.push_back(name);
+            }
+        }
+        return names;
+    };
+    ASSERT_EQ(temporaries().size(), 1u);
+    for (const char* keep :
+         {"big.ini.bak", "big.ini.1234567", "big.ini.12345", "big.ini.ab-cd_", "big.log.Ab3xZ9"}) {
+        WriteFile(dir.File(keep), "keep");
+    }
+    EXPECT_EQ(RemoveStaleTempFiles(path), 1u);
+    EXPECT_EQ(temporaries().size(), 4u) << "only what mkstemp makes of the name goes";
     EXPECT_EQ(ReadFile(path), old);
 }
 

@@ -65,7 +65,12 @@ int TProgramRunner::WaitForExit(int timeoutMs) {
 }
 
 void TProgramRunner::Signal(int signal) {
-    ::kill(static_cast<pid_t>(FProcess->processId()), signal);
+    // A program that has ended has no id any more, and kill(0) would signal this test's own process
+    // group: the test runner and the build that started it.
+    const pid_t pid = static_cast<pid_t>(FProcess->processId());
+    if (pid > 0) {
+        ::kill(pid, signal);
+    }
 }
 
 std::string TProgramRunner::Errors() {

@@ -123,6 +123,12 @@ protected:
         ASSERT_EQ(::posix_spawn(&Pid, program.c_str(), &actions, nullptr, argv.data(), environ), 0);
         posix_spawn_file_actions_destroy(&actions);
     }
+    // Only a started program: kill(-1) would signal every process there is.
+    void Signal(int signal) {
+        if (Pid > 0) {
+            ::kill(Pid, signal);
+        }
+    }
     // Waits for the end; the wait status, or -1 when it did not end in time.
     int WaitForExit(int timeoutMs) {
         int status = -1;
@@ -201,7 +207,7 @@ TEST_F(HostileInputTest, FloodOfLongRequestsKeepsMemoryAndLogFileBounded) {
         120000));
     const long floodKiB = ResidentKiB(Pid);
     const size_t fileBytes = test::ReadFile(LogFile()).size();
-    ::kill(Pid, SIGTERM);
+    Signal(SIGTERM);
     int status = WaitForExit(30000);
     ASSERT_TRUE(WIFEXITED(status)) << status;
     EXPECT_EQ(WEXITSTATUS(status), 0);
@@ -236,7 +242,7 @@ TEST_F(HostileInputTest, StandardErrorWithoutAReaderKillsNothing) {
     }
     ASSERT_TRUE(
         WaitFor([&] { return test::ReadFile(LogFile()).find("/missing-4") != std::string::npos; }, 20000));
-    ::kill(Pid, SIGTERM);
+    Signal(SIGTERM);
     int status = WaitForExit(30000);
     ASSERT_TRUE(WIFEXITED(status)) << "ended by signal " << (WIFSIGNALED(status) ? WTERMSIG(status) : 0);
     EXPECT_EQ(WEXITSTATUS(status), 0);
@@ -280,7 +286,7 @@ TEST_F(HostileInputTest, StandardErrorThatNobodyReadsFreezesNothing) {
         20000));
 
     ASSERT_TRUE(flood("b"));
-    ::kill(Pid, SIGTERM);
+    Signal(SIGTERM);
     int status = WaitForExit(30000);
     ::close(fds[0]);
     ASSERT_NE(status, -1) << "SIGTERM was answered while standard error stayed full";

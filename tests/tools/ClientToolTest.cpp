@@ -1,3 +1,4 @@
+#include "VideoPacket.h"
 #include "client/MuLaw.h"
 #include "common/ProgramRunner.h"
 #include "common/TestSupport.h"
@@ -20,18 +21,6 @@
 
 namespace sw::client {
 namespace {
-
-std::string Packet(uint32_t number, const std::string& jpeg) {
-    std::string p(1, '\x01');
-    for (int shift = 24; shift >= 0; shift -= 8) {
-        p += static_cast<char>(number >> shift);
-    }
-    p += '\x02';
-    for (int shift = 24; shift >= 0; shift -= 8) {
-        p += static_cast<char>(static_cast<uint32_t>(jpeg.size()) >> shift);
-    }
-    return p + jpeg;
-}
 
 std::string Jpeg(char fill) {
     return "\xFF\xD8" + std::string(300, fill) + "\xFF\xD9";
@@ -122,6 +111,11 @@ protected:
             ::dup2(e, 2);
             ::execv(argv[0], argv.data());
             ::_exit(127);
+        }
+        if (pid < 0) {
+            // kill(-1) below would interrupt every process there is.
+            ADD_FAILURE() << "fork failed";
+            return {};
         }
         if (interruptAfterMs >= 0) {
             std::this_thread::sleep_for(std::chrono::milliseconds(interruptAfterMs));

@@ -1,3 +1,4 @@
+#include "VideoPacket.h"
 #include "client/VideoStreamParser.h"
 
 #include <gtest/gtest.h>
@@ -6,20 +7,6 @@
 
 namespace sw::client {
 namespace {
-
-std::string Packet(uint32_t number, const std::string& jpeg) {
-    std::string p;
-    p += '\x01';
-    for (int shift = 24; shift >= 0; shift -= 8) {
-        p += static_cast<char>(number >> shift);
-    }
-    p += '\x02';
-    const uint32_t length = static_cast<uint32_t>(jpeg.size());
-    for (int shift = 24; shift >= 0; shift -= 8) {
-        p += static_cast<char>(length >> shift);
-    }
-    return p + jpeg;
-}
 
 std::string Jpeg(size_t middle, char fill = 'j') {
     return "\xFF\xD8" + std::string(middle, fill) + "\xFF\xD9";

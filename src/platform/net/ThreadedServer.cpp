@@ -17,7 +17,8 @@ namespace sw {
 
 namespace {
 
-constexpr int kAcceptRetryMs = 100;
+// Pause before accepting again when the process is out of descriptors.
+constexpr int kAcceptPauseMs = 100;
 
 void Signal(int eventFd) {
     uint64_t one = 1;
@@ -197,7 +198,7 @@ void TThreadedServer::AcceptLoop() {
                 if (errno == EMFILE || errno == ENFILE || errno == ENOBUFS || errno == ENOMEM) {
                     // Out of descriptors: wait instead of spinning on a listen socket that stays readable.
                     fds[0].events = 0;
-                    timeoutMs = kAcceptRetryMs;
+                    timeoutMs = kAcceptPauseMs;
                 }
                 continue;
             }

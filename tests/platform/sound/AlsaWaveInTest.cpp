@@ -13,6 +13,7 @@ namespace sw {
 namespace {
 
 using test::Pcm;
+using test::TBuffer;
 using test::TWaveInEvents;
 
 // Points ALSA at a configuration of our own whose default PCM is the given definition, so the system
@@ -47,15 +48,6 @@ protected:
     }
 
     QTemporaryDir FDir;
-};
-
-struct TBuffer {
-    std::vector<uint8_t> Data;
-    TWaveHdr Header;
-    explicit TBuffer(size_t bytes) : Data(bytes) {
-        Header.lpData = Data.data();
-        Header.dwBufferLength = static_cast<uint32_t>(bytes);
-    }
 };
 
 TEST_F(AlsaWaveInTest, DefaultDeviceDeliversTheInputInOrder) {

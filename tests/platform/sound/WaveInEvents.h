@@ -11,6 +11,16 @@
 
 namespace sw::test {
 
+// A recording buffer and its header.
+struct TBuffer {
+    std::vector<uint8_t> Data;
+    TWaveHdr Header;
+    explicit TBuffer(size_t bytes) : Data(bytes) {
+        Header.lpData = Data.data();
+        Header.dwBufferLength = static_cast<uint32_t>(bytes);
+    }
+};
+
 // Collects the notifications of a device as the main thread receives them.
 class TWaveInEvents : public QObject {
 public:

@@ -14,16 +14,8 @@ namespace sw {
 namespace {
 
 using test::Pcm;
+using test::TBuffer;
 using test::TWaveInEvents;
-
-struct TBuffer {
-    std::vector<uint8_t> Data;
-    TWaveHdr Header;
-    explicit TBuffer(size_t bytes) : Data(bytes) {
-        Header.lpData = Data.data();
-        Header.dwBufferLength = static_cast<uint32_t>(bytes);
-    }
-};
 
 std::unique_ptr<TWaveIn> OpenTone(const TWaveFormatEx& format, QObject* callback) {
     std::unique_ptr<TWaveIn> device;

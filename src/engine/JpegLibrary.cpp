@@ -16,7 +16,7 @@ namespace sw {
 
 namespace {
 
-TJpegLibrarySource gSource;
+TJpegLibrarySource gJpegLibrarySource;
 
 struct TDlClose {
     void operator()(void* handle) const { ::dlclose(handle); }
@@ -107,11 +107,11 @@ TJpegLibraryInfo EncoderJpegLibraryInfo() {
 }
 
 TJpegLibraryInfo JpegLibraryInfo() {
-    return gSource ? gSource() : ProbeJpegLibrary();
+    return gJpegLibrarySource ? gJpegLibrarySource() : ProbeJpegLibrary();
 }
 
 void SetJpegLibrarySource(TJpegLibrarySource source) {
-    gSource = std::move(source);
+    gJpegLibrarySource = std::move(source);
 }
 
 } // namespace sw

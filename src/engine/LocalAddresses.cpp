@@ -8,7 +8,7 @@ namespace sw {
 
 namespace {
 
-TAddressSource gSource;
+TAddressSource gAddressSource;
 
 int Tier(const std::string& address) {
     unsigned a = 0;
@@ -62,11 +62,11 @@ std::vector<std::string> OrderLocalAddresses(const std::vector<std::string>& dis
 }
 
 void SetAddressSource(TAddressSource source) {
-    gSource = std::move(source);
+    gAddressSource = std::move(source);
 }
 
 void LocalAddresses(std::vector<std::string>& list) {
-    list = OrderLocalAddresses(gSource ? gSource() : HostIPv4Addresses());
+    list = OrderLocalAddresses(gAddressSource ? gAddressSource() : HostIPv4Addresses());
 }
 
 std::string DefaultHostAddress() {

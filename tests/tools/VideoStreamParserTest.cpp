@@ -1,5 +1,5 @@
-#include "VideoPacket.h"
 #include "client/VideoStreamParser.h"
+#include "VideoPacket.h"
 
 #include <gtest/gtest.h>
 #include <string>

@@ -5,6 +5,7 @@
 #include "log/LogTypes.h"
 #include "platform/color/Colors.h"
 #include "platform/shell/OperatorPrompts.h"
+#include "platform/shell/ThreadHandOff.h"
 #include "platform/shell/VersionInfo.h"
 #include "ui/CaptureView.h"
 #include "ui/HeaderPanel.h"
@@ -718,6 +719,8 @@ bool TFormMain::FormKeyDown(QKeyEvent* event) {
 }
 
 bool TFormMain::eventFilter(QObject* watched, QEvent* event) {
+    // The application's filter sees events posted from other threads before their receivers do.
+    TakeOverFromThread(event);
     switch (event->type()) {
     case QEvent::KeyPress: {
         // A key press reaches the filter once for every widget it propagates through; only its

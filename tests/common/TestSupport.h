@@ -49,6 +49,13 @@ inline constexpr int kDeadlineScale = 1;
 constexpr int Deadline(int ms) {
     return ms * kDeadlineScale;
 }
+// ThreadSanitizer keeps shadow memory and access history beside every byte the program touches, so a
+// bound on a process's resident memory grows by this factor in its build.
+#if defined(__SANITIZE_THREAD__)
+inline constexpr long kResidentScale = 4;
+#else
+inline constexpr long kResidentScale = 1;
+#endif
 
 // Runs the event loop until done() is true or timeoutMs passed; returns done().
 bool ProcessEventsUntil(const std::function<bool()>& done, int timeoutMs = 15000);

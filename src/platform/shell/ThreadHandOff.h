@@ -10,7 +10,8 @@ namespace sw {
 // with futexes that ThreadSanitizer cannot see (the distribution's Qt is not built with it), so the
 // two sides say themselves that the object changes hands; outside a ThreadSanitizer build these cost
 // nothing. Every postEvent from another thread hands its event off, and every event() that can get
-// one takes it over first, before even its type() is read (the event was built on the other thread).
+// one, like every application-wide event filter, takes it over first, before even its type() is read
+// (the event was built on the other thread).
 inline void HandOffToThread([[maybe_unused]] const void* object) {
 #if defined(SW_TSAN)
     __tsan_release(const_cast<void*>(object));

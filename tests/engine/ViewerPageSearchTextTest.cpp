@@ -45,7 +45,7 @@ TEST(ViewerPageSearchTextTest, AgreesWithNaiveSearchOnRandomTexts) {
         const std::string text = randomText(40);
         std::string pattern = randomText(5);
         if (pattern.empty() && round % 2 == 0) {
-            pattern = "a";
+            pattern.push_back('a'); // not = "a": GCC's optimised build warns of a false overlap there
         }
         const size_t start = std::uniform_int_distribution<size_t>(0, text.size() + 2)(random);
         const bool caseSensitive = round % 3 == 0;

@@ -5,11 +5,13 @@
 #include "log/CommaText.h"
 #include "log/LogTypes.h"
 #include "platform/shell/CustomEvents.h"
+#include "platform/shell/ThreadHandOff.h"
 #include "web/HttpDate.h"
 
 #include <QCoreApplication>
 #include <QEvent>
 #include <arpa/inet.h>
+#include <memory>
 #include <netinet/in.h>
 #include <sys/socket.h>
 
@@ -87,11 +89,14 @@ void TLiveStreams::ConnectHandlers() {
 TLiveHandOver TLiveStreams::HandOver() {
     // The engine closes the web server, and so joins every connection thread, before this object goes.
     return [this](TUniqueFd connection, TLiveRequest request) {
-        QCoreApplication::postEvent(this, new TLiveHandOverEvent(std::move(connection), std::move(request)));
+        auto event = std::make_unique<TLiveHandOverEvent>(std::move(connection), std::move(request));
+        HandOffToThread(event.get());
+        QCoreApplication::postEvent(this, event.release());
     };
 }
 
 bool TLiveStreams::event(QEvent* event) {
+    TakeOverFromThread(event);
     if (event->type() == static_cast<QEvent::Type>(kEventLiveHandOver)) {
         auto* handOver = static_cast<TLiveHandOverEvent*>(event);
         Adopt(std::move(handOver->Connection), handOver->Request);

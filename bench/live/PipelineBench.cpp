@@ -283,6 +283,11 @@ void Register(TSize size) {
 
 using TRatioReporter = sw::bench::TRatioReporter;
 
+const char* KernelName(TYuvKernel kernel) {
+    constexpr const char* kNames[] = {"scalar", "ssse3", "avx2", "avx512"};
+    return kNames[static_cast<int>(kernel)];
+}
+
 double ThreadSeconds() {
     timespec now{};
     ::clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
@@ -408,8 +413,8 @@ int main(int argc, char** argv) {
                 const TAlternation run = Alternate(size, turbo, kBlockPairs, kBlockFrames);
                 const std::string frame = std::to_string(size.Width) + "x" + std::to_string(size.Height);
                 std::printf("%-10s %-8s %-7s %10.1f %10.1f %14.3f %14.3f\n", frame.c_str(),
-                            turbo ? "turbo" : "libjpeg", kernel == TYuvKernel::Avx512 ? "avx512" : "avx2",
-                            run.BareMedian * 1e6, run.PipelineMedian * 1e6, bench::Quantile(run.Ratios, 0.5),
+                            turbo ? "turbo" : "libjpeg", KernelName(kernel), run.BareMedian * 1e6,
+                            run.PipelineMedian * 1e6, bench::Quantile(run.Ratios, 0.5),
                             bench::Quantile(run.Ratios, 0.9));
             }
         }

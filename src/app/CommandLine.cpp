@@ -48,14 +48,14 @@ int Fail(const std::string& message) {
 
 std::string UsageText() {
     const std::string iniFile = ChangeFileExt(ExecutablePath(), ".ini");
-    return "Usage: streamwright [--ini FILE] [--publish URL] [--listen ADDR]\n"
+    return "Usage: streamwright [--start] [--ini FILE] [--publish URL] [--listen ADDR]\n"
            "       streamwright --headless [--start] [--ini FILE] [--publish URL] [--listen ADDR]\n"
            "       streamwright --report | --update-html [--ini FILE]\n"
            "       streamwright --help | --version\n"
            "\n"
            "  --headless   run without windows; message boxes and log entries go to standard error\n"
-           "  --start      start the broadcast as soon as the devices are initialised;\n"
-           "               exit with status 1 when it cannot start\n"
+           "  --start      start the broadcast as soon as the devices are initialised; without\n"
+           "               windows, exit with status 1 when it cannot start\n"
            "  --report     print the configuration report and exit\n"
            "  --update-html\n"
            "               rewrite the viewer page's applet element for this host and its ports;\n"

@@ -8,24 +8,8 @@
 #include "platform/shell/ConsoleWriter.h"
 
 #include <QCoreApplication>
-#include <csignal>
-#include <fcntl.h>
-#include <unistd.h>
 
 namespace sw {
-
-namespace {
-
-int gSignalWrite = -1;
-
-extern "C" void HandleSignal(int signal) {
-    if (gSignalWrite >= 0) {
-        unsigned char byte = static_cast<unsigned char>(signal);
-        [[maybe_unused]] ssize_t n = ::write(gSignalWrite, &byte, 1);
-    }
-}
-
-} // namespace
 
 THeadlessRunner::THeadlessRunner(TDataModuleMain& engine, TBroadcastController& controller,
                                  bool startBroadcast)
@@ -37,30 +21,11 @@ THeadlessRunner::THeadlessRunner(TDataModuleMain& engine, TBroadcastController& 
 }
 
 // The engine may already be gone; the connections end with this object.
-THeadlessRunner::~THeadlessRunner() {
-    if (FSignalNotifier) {
-        std::signal(SIGINT, SIG_DFL);
-        std::signal(SIGTERM, SIG_DFL);
-        ::close(gSignalWrite);
-        gSignalWrite = -1;
-    }
-}
+THeadlessRunner::~THeadlessRunner() = default;
 
 void THeadlessRunner::InstallSignalHandlers() {
-    int fds[2];
-    if (::pipe2(fds, O_CLOEXEC | O_NONBLOCK) != 0) {
-        return;
-    }
-    FSignalRead = TUniqueFd(fds[0]);
-    gSignalWrite = fds[1];
-    FSignalNotifier = std::make_unique<QSocketNotifier>(static_cast<qintptr>(fds[0]), QSocketNotifier::Read);
-    connect(FSignalNotifier.get(), &QSocketNotifier::activated, this, [this] { OnSignal(); });
-    struct sigaction action {};
-    action.sa_handler = HandleSignal;
-    sigemptyset(&action.sa_mask);
-    action.sa_flags = SA_RESTART;
-    ::sigaction(SIGINT, &action, nullptr);
-    ::sigaction(SIGTERM, &action, nullptr);
+    FStopSignals = std::make_unique<TStopSignals>();
+    connect(FStopSignals.get(), &TStopSignals::Received, this, [this] { OnSignal(); });
 }
 
 void THeadlessRunner::OnDevicesInitialized() {
@@ -123,9 +88,6 @@ std::vector<std::string> DeviceHints() {
 }
 
 void THeadlessRunner::OnSignal() {
-    unsigned char byte;
-    while (::read(FSignalRead.Get(), &byte, 1) == 1) {
-    }
     if (FController.CanStop()) {
         FController.Stop();
     }

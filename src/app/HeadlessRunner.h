@@ -1,9 +1,8 @@
 #pragma once
 
-#include "platform/shell/UniqueFd.h"
+#include "app/StopSignals.h"
 
 #include <QObject>
-#include <QSocketNotifier>
 #include <memory>
 #include <string>
 #include <vector>
@@ -36,8 +35,7 @@ private:
     TDataModuleMain& FEngine;
     TBroadcastController& FController;
     bool FStartBroadcast;
-    TUniqueFd FSignalRead;
-    std::unique_ptr<QSocketNotifier> FSignalNotifier;
+    std::unique_ptr<TStopSignals> FStopSignals;
 };
 
 } // namespace sw

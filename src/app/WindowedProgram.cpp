@@ -1,6 +1,7 @@
 #include "app/WindowedProgram.h"
 
 #include "app/SingleInstance.h"
+#include "app/StopSignals.h"
 #include "config/Configuration.h"
 #include "engine/BroadcastController.h"
 #include "engine/EngineApplication.h"
@@ -45,6 +46,22 @@ bool DisplayNamed() {
     return std::getenv("DISPLAY") || std::getenv("WAYLAND_DISPLAY") || (platform && *platform);
 }
 
+// --start: the broadcast starts when the devices are first initialised, if Start is allowed then;
+// otherwise the operator reads why and the window stays.
+void StartOnceInitialized(TBroadcastController& controller) {
+    auto connection = std::make_shared<QMetaObject::Connection>();
+    *connection = QObject::connect(
+        &controller, &TBroadcastController::InitializedDevices, &controller, [&controller, connection] {
+            QObject::disconnect(*connection);
+            std::string reason;
+            if (!controller.CanStart(&reason)) {
+                std::fprintf(stderr, "streamwright: cannot start: %s\n", reason.c_str());
+                return;
+            }
+            controller.Start();
+        });
+}
+
 } // namespace
 
 int RunWindowed(int& argc, char** argv, const TProgramFolders& folders, const TCommandLine& options) {
@@ -83,6 +100,15 @@ int RunWindowed(int& argc, char** argv, const TProgramFolders& folders, const TC
             instance.OnActivate = [&form] { form.ExecuteAction(TMainAction::Open); };
             QObject::connect(&form, &TFormMain::Closed, &application, &QCoreApplication::quit,
                              Qt::QueuedConnection);
+            // A signal ends the program as closing the window would, without the question: the
+            // engine's destruction stops the broadcast and writes the log.
+            TStopSignals stopSignals;
+            // (exit, not quit: quit would ask the window, whose close asks the operator.)
+            QObject::connect(&stopSignals, &TStopSignals::Received, &application,
+                             [] { QCoreApplication::exit(0); });
+            if (options.Start) {
+                StartOnceInitialized(program.Controller());
+            }
             form.show();
             exitCode = application.exec();
             instance.OnActivate = nullptr;

@@ -58,6 +58,12 @@ int main(int argc, char** argv) {
     if (options.Command != TOneShotCommand::None) {
         return RunOneShotCommand(options.Command, folders.IniFile, folders.WebHome);
     }
+    if (!std::getenv("XDG_RUNTIME_DIR")) {
+        // What Qt would pick itself, without its warning on every start.
+        std::string runtime = "/tmp/runtime-" + std::to_string(::getuid());
+        ::mkdir(runtime.c_str(), 0700);
+        ::setenv("XDG_RUNTIME_DIR", runtime.c_str(), 1);
+    }
     if (!options.Headless) {
         return RunWindowed(argc, argv, folders, options);
     }
@@ -68,12 +74,6 @@ int main(int argc, char** argv) {
 
     if (!std::getenv("DISPLAY") && !std::getenv("WAYLAND_DISPLAY") && !std::getenv("QT_QPA_PLATFORM")) {
         ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
-    }
-    if (!std::getenv("XDG_RUNTIME_DIR")) {
-        // What Qt would pick itself, without its warning on every headless start.
-        std::string runtime = "/tmp/runtime-" + std::to_string(::getuid());
-        ::mkdir(runtime.c_str(), 0700);
-        ::setenv("XDG_RUNTIME_DIR", runtime.c_str(), 1);
     }
     int exitCode;
     {

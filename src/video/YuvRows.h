@@ -19,7 +19,8 @@ void UyvyPixelsToBgr(const uint8_t* frame, size_t frameBytes, size_t firstPixel,
 void PlanarRowToBgr(const uint8_t* y, const uint8_t* u, const uint8_t* v, int chromaShift, size_t chromaCount,
                     size_t width, uint8_t* dst);
 
-enum class TYuvKernel { Scalar, Ssse3, Avx2 };
+// In order of preference: a processor that runs one runs all before it.
+enum class TYuvKernel { Scalar, Ssse3, Avx2, Avx512 };
 
 // The kernel in use: the best this processor runs, unless tests or benchmarks chose another.
 TYuvKernel ActiveYuvKernel();

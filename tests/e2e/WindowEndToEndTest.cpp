@@ -11,6 +11,7 @@
 #include <QProcess>
 #include <QStandardPaths>
 #include <QThread>
+#include <csignal>
 #include <cstdlib>
 #include <gtest/gtest.h>
 #include <memory>
@@ -387,6 +388,36 @@ TEST(WindowedProgramTest, ASecondStartOnTheSameSettingsBringsTheFirstForward) {
         test::ProcessEventsUntil([&] { return test::FileExists(other.File("streamwright.log")); }, 30000))
         << beside.Errors();
     EXPECT_EQ(beside.WaitForExit(500), -1) << beside.Errors();
+}
+
+// --start with the window: the broadcast runs without a click; SIGTERM then ends the program as
+// closing the window does, with the broadcast stopped and logged instead of the default action.
+TEST(WindowedProgramTest, StartsWithStartAndEndsCleanlyOnSigterm) {
+    test::TTempDir dir;
+    const std::string ini = dir.File("streamwright.ini");
+    test::WriteFile(
+        ini, "[Video]\r\nEnabled=1\r\nDevice=Test Pattern\r\nPort=" + std::to_string(test::FreePort()) +
+                 "\r\n[Audio]\r\nEnabled=1\r\nDevice=Test Tone\r\nPort=" + std::to_string(test::FreePort()) +
+                 "\r\n[Web]\r\nEnabled=0\r\n");
+    ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
+    test::TProgramRunner program(test::BuiltProgram("src/app/streamwright"), {"--start", "--ini", ini});
+    auto logged = [&](int message) {
+        int count = 0;
+        for (const QByteArray& line :
+             QByteArray::fromStdString(test::ReadFile(dir.File("streamwright.log"))).split('\n')) {
+            const std::vector<std::string> fields = FromCommaText(line.trimmed().toStdString());
+            count += fields.size() >= 4 && std::atoi(fields[3].c_str()) == message;
+        }
+        return count;
+    };
+    // The log file is written in batches: the entry shows a moment after Start.
+    ASSERT_TRUE(
+        test::ProcessEventsUntil([&] { return program.WaitForExit(0) == -1 && logged(lmStart) == 1; }, 30000))
+        << program.Errors();
+    program.Signal(SIGTERM);
+    EXPECT_EQ(program.WaitForExit(30000), 0) << program.Errors();
+    EXPECT_EQ(logged(lmStart), 1);
+    EXPECT_EQ(logged(lmStop), 1) << "the broadcast was not stopped before the end";
 }
 
 } // namespace

@@ -3,6 +3,7 @@
 #include "video/YuvReference.h"
 #include "video/YuvRows.h"
 
+#include <array>
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -304,13 +305,15 @@ TEST_P(VideoImageStreamTest, KernelMatchesDefinitionForAllValues) {
     RecordProperty("OneOffOnInteger", onInteger);
 }
 
+std::string KernelName(const ::testing::TestParamInfo<TYuvKernel>& info) {
+    constexpr std::array<const char*, 4> kNames = {"Scalar", "Ssse3", "Avx2", "Avx512"};
+    return kNames[static_cast<size_t>(info.param)];
+}
+
 INSTANTIATE_TEST_SUITE_P(Kernels, VideoImageStreamTest,
-                         ::testing::Values(TYuvKernel::Scalar, TYuvKernel::Ssse3, TYuvKernel::Avx2),
-                         [](const ::testing::TestParamInfo<TYuvKernel>& param) {
-                             return std::string(param.param == TYuvKernel::Scalar  ? "Scalar"
-                                                : param.param == TYuvKernel::Ssse3 ? "Ssse3"
-                                                                                   : "Avx2");
-                         });
+                         ::testing::Values(TYuvKernel::Scalar, TYuvKernel::Ssse3, TYuvKernel::Avx2,
+                                           TYuvKernel::Avx512),
+                         KernelName);
 
 } // namespace
 } // namespace sw

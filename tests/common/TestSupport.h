@@ -49,10 +49,13 @@ inline constexpr int kDeadlineScale = 1;
 constexpr int Deadline(int ms) {
     return ms * kDeadlineScale;
 }
-// ThreadSanitizer keeps shadow memory and access history beside every byte the program touches, so a
-// bound on a process's resident memory grows by this factor in its build.
+// A bound on a process's resident memory grows by this factor in a sanitizer build: ThreadSanitizer
+// keeps shadow memory and access history beside every byte the program touches, AddressSanitizer pads
+// every block and holds up to 256 MB of freed blocks back to catch late uses.
 #if defined(__SANITIZE_THREAD__)
 inline constexpr long kResidentScale = 4;
+#elif defined(__SANITIZE_ADDRESS__)
+inline constexpr long kResidentScale = 5;
 #else
 inline constexpr long kResidentScale = 1;
 #endif

@@ -456,22 +456,21 @@ void UyvyPixelsToBgr(const uint8_t* frame, size_t frameBytes, size_t firstPixel,
             ++p;
             dst += 3;
         }
+        // Each kernel takes the longest run of whole blocks it can; the narrower ones and the scalar
+        // loop take what is left.
+        auto blocks = [&](void (*body)(const uint8_t*, size_t, uint8_t*), size_t block) {
+            const size_t n = (end - p) / block * block;
+            body(frame + 2 * p, n, dst);
+            p += n;
+            dst += 3 * n;
+        };
         if (kernel == TYuvKernel::Avx512) {
-            size_t body = (end - p) & ~size_t{63};
-            UyvyBodyAvx512(frame + 2 * p, body, dst);
-            p += body;
-            dst += 3 * body;
+            blocks(UyvyBodyAvx512, 64);
         }
         if (kernel >= TYuvKernel::Avx2) {
-            size_t body = (end - p) & ~size_t{31};
-            UyvyBodyAvx2(frame + 2 * p, body, dst);
-            p += body;
-            dst += 3 * body;
+            blocks(UyvyBodyAvx2, 32);
         }
-        size_t body = (end - p) & ~size_t{15};
-        UyvyBodySsse3(frame + 2 * p, body, dst);
-        p += body;
-        dst += 3 * body;
+        blocks(UyvyBodySsse3, 16);
     }
 #endif
     UyvyPixelsScalar(frame, frameBytes, p, end - p, dst);
@@ -482,19 +481,21 @@ void PlanarRowToBgr(const uint8_t* y, const uint8_t* u, const uint8_t* v, int ch
     size_t x = 0;
 #ifdef SW_YUV_X86
     TYuvKernel kernel = ActiveYuvKernel();
+    // Each kernel goes on from where the wider one stopped, with the chroma planes advanced to match.
+    auto more =
+        [&](size_t (*body)(const uint8_t*, const uint8_t*, const uint8_t*, int, size_t, size_t, uint8_t*)) {
+            const size_t c = x >> chromaShift;
+            x += body(y + x, u ? u + c : nullptr, v ? v + c : nullptr, chromaShift,
+                      chromaCount > c ? chromaCount - c : 0, width - x, dst + 3 * x);
+        };
     if (kernel == TYuvKernel::Avx512) {
-        x = PlanarBodyAvx512(y, u, v, chromaShift, chromaCount, width, dst);
+        more(PlanarBodyAvx512);
     }
     if (kernel >= TYuvKernel::Avx2) {
-        size_t c = x >> chromaShift;
-        x += PlanarBodyAvx2(y + x, u ? u + c : nullptr, v ? v + c : nullptr, chromaShift,
-                            chromaCount > c ? chromaCount - c : 0, width - x, dst + 3 * x);
+        more(PlanarBodyAvx2);
     }
     if (kernel != TYuvKernel::Scalar) {
-        size_t more = PlanarBodySsse3(
-            y + x, u ? u + (x >> chromaShift) : nullptr, v ? v + (x >> chromaShift) : nullptr, chromaShift,
-            chromaCount > (x >> chromaShift) ? chromaCount - (x >> chromaShift) : 0, width - x, dst + 3 * x);
-        x += more;
+        more(PlanarBodySsse3);
     }
 #endif
     PlanarScalar(y, u, v, chromaShift, chromaCount, x, width, dst);

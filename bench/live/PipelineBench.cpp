@@ -283,11 +283,6 @@ void Register(TSize size) {
 
 using TRatioReporter = sw::bench::TRatioReporter;
 
-const char* KernelName(TYuvKernel kernel) {
-    constexpr const char* kNames[] = {"scalar", "ssse3", "avx2", "avx512"};
-    return kNames[static_cast<int>(kernel)];
-}
-
 double ThreadSeconds() {
     timespec now{};
     ::clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
@@ -413,7 +408,7 @@ int main(int argc, char** argv) {
                 const TAlternation run = Alternate(size, turbo, kBlockPairs, kBlockFrames);
                 const std::string frame = std::to_string(size.Width) + "x" + std::to_string(size.Height);
                 std::printf("%-10s %-8s %-7s %10.1f %10.1f %14.3f %14.3f\n", frame.c_str(),
-                            turbo ? "turbo" : "libjpeg", KernelName(kernel), run.BareMedian * 1e6,
+                            turbo ? "turbo" : "libjpeg", YuvKernelName(kernel), run.BareMedian * 1e6,
                             run.PipelineMedian * 1e6, bench::Quantile(run.Ratios, 0.5),
                             bench::Quantile(run.Ratios, 0.9));
             }

@@ -433,6 +433,11 @@ bool YuvKernelSupported(TYuvKernel kernel) {
     return kernel <= best;
 }
 
+const char* YuvKernelName(TYuvKernel kernel) {
+    constexpr const char* kNames[] = {"Scalar", "Ssse3", "Avx2", "Avx512"};
+    return kNames[static_cast<int>(kernel)];
+}
+
 TYuvKernel BestYuvKernel() {
     return BestKernel();
 }

@@ -27,6 +27,8 @@ TYuvKernel ActiveYuvKernel();
 TYuvKernel BestYuvKernel();
 void SetYuvKernel(TYuvKernel kernel);
 bool YuvKernelSupported(TYuvKernel kernel);
+// "Scalar", "Ssse3", "Avx2" or "Avx512", for reports and test names.
+const char* YuvKernelName(TYuvKernel kernel);
 
 // One pixel, exactly: the reference for the kernels.
 inline uint8_t ClampThousandths(int32_t n) {

@@ -3,7 +3,6 @@
 #include "video/YuvReference.h"
 #include "video/YuvRows.h"
 
-#include <array>
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -306,8 +305,7 @@ TEST_P(VideoImageStreamTest, KernelMatchesDefinitionForAllValues) {
 }
 
 std::string KernelName(const ::testing::TestParamInfo<TYuvKernel>& info) {
-    constexpr std::array<const char*, 4> kNames = {"Scalar", "Ssse3", "Avx2", "Avx512"};
-    return kNames[static_cast<size_t>(info.param)];
+    return YuvKernelName(info.param);
 }
 
 INSTANTIATE_TEST_SUITE_P(Kernels, VideoImageStreamTest,
